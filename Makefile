@@ -1,0 +1,35 @@
+# The two ways in: `make test` and `make run`. Both install missing Debian
+# packages first (scripts/install-deps), so they work on a fresh machine.
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CTEST_ARGS ?=
+ARGS ?=
+
+.PHONY: all deps test run build-test build-release bench clean
+
+all: build-release
+
+deps:
+	@scripts/install-deps
+
+build-test: deps
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DPELORUS_SANITIZE=ON -DPELORUS_TESTS=ON
+	cmake --build build/test -j $(JOBS)
+
+# The whole suite under AddressSanitizer, LeakSanitizer and UBSan.
+test: build-test
+	ctest --test-dir build/test --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+build-release: deps
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPELORUS_TESTS=OFF
+	cmake --build build/release -j $(JOBS)
+
+run: build-release
+	@if [ -x build/release/shell/pelorus ]; then \
+	    exec build/release/shell/pelorus $(ARGS); \
+	else \
+	    echo "Everything is built, but there is no program yet: the pelorus executable arrives with the program's issue."; \
+	fi
+
+clean:
+	rm -rf build

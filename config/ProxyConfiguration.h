@@ -1,0 +1,55 @@
+// ProxyConfiguration: one getter and setter per setting of the program.
+//
+// Build one on the stack, read or write what is needed, drop it: nothing is
+// cached. Each getter of the Setting key first sets its output to the default
+// and overwrites it when the read succeeds; it returns whether the read
+// succeeded. The log getters leave their output untouched on failure, so the
+// caller's presets stand. Setters return whether the write succeeded.
+#pragma once
+
+#include "config/Registry.h"
+
+#include <cstdint>
+#include <string>
+
+namespace MAIL {
+
+class ProxyConfiguration : public CurrentUserRegistry {
+public:
+    static constexpr const char* SettingKey = "Software\\Corvane\\Application\\Pelorus\\Setting";
+    static constexpr const char* LogKey = "Software\\Corvane\\Application\\Pelorus\\Log";
+
+    // Shown until the user names a server; never looked up (the relay checks
+    // that Server is stored).
+    static constexpr const char* DefaultServer = "smtp.example.com";
+    static constexpr std::uint16_t DefaultPort = 25;
+    // Not 25: ports below 1024 need root, and 25 is often the system's own
+    // mail server. The first start must work for an ordinary user.
+    static constexpr std::uint16_t DefaultProxyPort = 2525;
+    static constexpr std::int32_t DefaultDialogTimeout = 50;
+
+    bool getServer(std::string& server);
+    bool setServer(const std::string& server);
+    bool getPort(std::uint16_t& port);
+    bool setPort(std::uint16_t port);
+    bool getAllowed(std::string& allowed);
+    bool setAllowed(const std::string& allowed);
+    // 10 or less reads as 50.
+    bool getDialogTimeout(std::int32_t& timeout);
+    bool getProxyPort(std::uint16_t& port);
+    bool setProxyPort(std::uint16_t port);
+
+    bool getLogDirectory(std::string& directory);
+    bool getLogFileName(std::string& fileName);
+    bool getLogLevel(std::int32_t& level);
+    bool getRotationNumber(std::int32_t& number);
+    bool getRotationFileSize(std::int32_t& kibibytes);
+    // True in console only when the stored text is exactly "true".
+    bool getConsole(bool& console);
+
+private:
+    bool getNumber(const char* key, const char* name, std::int32_t& out);
+    bool getPortValue(const char* name, std::uint16_t fallback, std::uint16_t& port);
+};
+
+} // namespace MAIL

@@ -1,0 +1,274 @@
+#include "config/Registry.h"
+
+#include "config/RegFile.h"
+#include "foundation/FileFolder.h"
+#include "foundation/UserFolders.h"
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace MAIL {
+
+namespace {
+
+// Larger settings files are not ours: refuse them rather than read them.
+constexpr off_t MaximumFileSize = 1 << 20;
+constexpr std::size_t DefaultBufferSize = 1024;
+
+// Serialises changes inside this process; flock does it across processes.
+std::mutex writeLock;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+enum class ReadResult { Ok, Missing, Failed };
+
+// Reads the whole settings file: a regular file of bounded size.
+ReadResult readFile(const std::string& file, std::string& content)
+{
+    content.clear();
+    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    struct stat info{};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > MaximumFileSize)
+        return ReadResult::Failed;
+    char chunk[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return ReadResult::Failed;
+        if (n == 0)
+            return ReadResult::Ok;
+        content.append(chunk, static_cast<std::size_t>(n));
+        if (content.size() > static_cast<std::size_t>(MaximumFileSize))
+            return ReadResult::Failed;
+    }
+}
+
+std::optional<regfile::Document> load(const std::string& file)
+{
+    std::string content;
+    switch (readFile(file, content)) {
+    case ReadResult::Ok:
+        return regfile::parse(content);
+    case ReadResult::Missing:
+        return regfile::Document{};
+    case ReadResult::Failed:
+        break;
+    }
+    return std::nullopt;
+}
+
+bool writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Writes the document through a temporary file renamed over the old one.
+bool store(const std::string& file, const regfile::Document& document)
+{
+    std::string temporary = file + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // mode 0600, created exclusively
+    if (fd < 0)
+        return false;
+    Descriptor guard(fd);
+    const bool written = writeAll(fd, regfile::serialize(document)) && ::fsync(fd) == 0;
+    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Runs change on the current document under both locks and stores it when
+// change returns true. False when the file cannot be read or written.
+bool modify(const std::string& file, const std::function<bool(regfile::Document&)>& change)
+{
+    try {
+        std::lock_guard inProcess(writeLock);
+        FileFolder folder(file);
+        if (!folder.create())
+            return false;
+        Descriptor lock(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (lock.get() < 0)
+            return false;
+        while (::flock(lock.get(), LOCK_EX) != 0)
+            if (errno != EINTR)
+                return false;
+        std::optional<regfile::Document> document = load(file);
+        if (!document)
+            return false;
+        if (!change(*document))
+            return true;
+        return store(file, *document);
+    } catch (...) {
+        // A path without a folder, or memory exhausted: nothing was written.
+        return false;
+    }
+}
+
+// A value name the file format can hold on one line.
+bool writableName(const char* name)
+{
+    if (name == nullptr)
+        return false;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F)
+            return false;
+    return true;
+}
+
+const regfile::Value* lookUp(const regfile::Document& document, const std::string& key, const char* name)
+{
+    const regfile::Key* k = document.find(key);
+    return k == nullptr ? nullptr : k->find(name == nullptr ? "" : name);
+}
+
+} // namespace
+
+Registry::Registry(std::string rootName, std::string file) : rootName_(std::move(rootName)), file_(std::move(file)) {}
+
+std::string Registry::keyName(const char* subKey) const
+{
+    return rootName_ + "\\" + (subKey == nullptr ? "" : subKey);
+}
+
+bool Registry::getString(const char* subKey, const char* name, char* buffer, std::size_t bufferSize)
+{
+    if (buffer == nullptr || bufferSize == 0)
+        return false;
+    try {
+        std::optional<regfile::Document> document = load(file_);
+        if (!document)
+            return false;
+        const regfile::Value* value = lookUp(*document, keyName(subKey), name);
+        if (value == nullptr || value->type != regfile::Value::Type::String ||
+            value->text.size() + 1 > bufferSize)
+            return false;
+        std::memcpy(buffer, value->text.c_str(), value->text.size() + 1);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool Registry::getString(const char* subKey, const char* name, std::string& out)
+{
+    char buffer[DefaultBufferSize];
+    if (!getString(subKey, name, buffer, sizeof buffer))
+        return false;
+    out = buffer;
+    return true;
+}
+
+bool Registry::getString(const char* subKey, const char* name, String& out)
+{
+    char buffer[DefaultBufferSize];
+    if (!getString(subKey, name, buffer, sizeof buffer))
+        return false;
+    out = String(buffer);
+    return true;
+}
+
+bool Registry::setString(const char* subKey, const char* name, const char* text)
+{
+    if (!writableName(name) || !writableName(subKey) || text == nullptr)
+        return false;
+    const std::string key = keyName(subKey);
+    return modify(file_, [&](regfile::Document& document) {
+        regfile::Value& value = document.obtain(key).obtain(name);
+        value.type = regfile::Value::Type::String;
+        value.text = text;
+        value.rawLines.clear();
+        return true;
+    });
+}
+
+bool Registry::getDWORD(const char* subKey, const char* name, std::uint32_t& out)
+{
+    std::optional<std::uint32_t> found;
+    bool keyMissing = false;
+    try {
+        std::optional<regfile::Document> document = load(file_);
+        if (!document)
+            return false;
+        const std::string key = keyName(subKey);
+        keyMissing = document->find(key) == nullptr;
+        const regfile::Value* value = lookUp(*document, key, name);
+        if (value != nullptr && value->type == regfile::Value::Type::Number)
+            found = value->number;
+        if (keyMissing) {
+            // Opening the key for a number read creates it; whether that
+            // works does not change the read's result.
+            modify(file_, [&](regfile::Document& current) {
+                if (current.find(key) != nullptr)
+                    return false;
+                current.obtain(key);
+                return true;
+            });
+        }
+    } catch (...) {
+        return false;
+    }
+    if (!found)
+        return false;
+    out = *found;
+    return true;
+}
+
+bool Registry::setDWORD(const char* subKey, const char* name, std::uint32_t number)
+{
+    if (!writableName(name) || !writableName(subKey))
+        return false;
+    const std::string key = keyName(subKey);
+    return modify(file_, [&](regfile::Document& document) {
+        regfile::Value& value = document.obtain(key).obtain(name);
+        value.type = regfile::Value::Type::Number;
+        value.number = number;
+        value.rawLines.clear();
+        return true;
+    });
+}
+
+std::string CurrentUserRegistry::settingsFile()
+{
+    const std::string folder = applicationConfigFolder();
+    // Without a home folder, the working directory stands in for it.
+    return (folder.empty() ? std::string("Pelorus") : folder) + "/settings.reg";
+}
+
+CurrentUserRegistry::CurrentUserRegistry() : Registry("HKEY_CURRENT_USER", settingsFile()) {}
+
+} // namespace MAIL
