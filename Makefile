@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?=
 ARGS ?=
 
-.PHONY: all deps test run build-test build-release bench clean
+.PHONY: all deps test run build-test build-release bench fuzz clean
 
 all: build-release
 
@@ -30,6 +30,20 @@ run: build-release
 	else \
 	    echo "Everything is built, but there is no program yet: the pelorus executable arrives with the program's issue."; \
 	fi
+
+# Every benchmark, release build without sanitizers.
+bench:
+	scripts/install-deps bench
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPELORUS_TESTS=OFF -DPELORUS_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+	@for b in $$(find build/bench/bench -maxdepth 1 -name 'bench_*' -type f -perm -u+x | sort); do \
+	    echo "== $$b"; $$b || exit 1; \
+	done
+
+# Each fuzz target for FUZZ_SECONDS (clang, libFuzzer).
+FUZZ_SECONDS ?= 60
+fuzz:
+	scripts/run-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf build
