@@ -63,6 +63,17 @@ bool ProxyConfiguration::getProxyPort(std::uint16_t& port)
 
 bool ProxyConfiguration::setProxyPort(std::uint16_t port) { return setDWORD(SettingKey, "ProxyPort", port); }
 
+bool ProxyConfiguration::getListenAddress(std::string& address)
+{
+    address = DefaultListenAddress;
+    return getString(SettingKey, "ListenAddress", address);
+}
+
+bool ProxyConfiguration::setListenAddress(const std::string& address)
+{
+    return setString(SettingKey, "ListenAddress", address.c_str());
+}
+
 bool ProxyConfiguration::getLogDirectory(std::string& directory) { return getString(LogKey, "Dir", directory); }
 
 bool ProxyConfiguration::getLogFileName(std::string& fileName) { return getString(LogKey, "FileName", fileName); }

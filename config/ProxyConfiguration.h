@@ -27,6 +27,9 @@ public:
     // mail server. The first start must work for an ordinary user.
     static constexpr std::uint16_t DefaultProxyPort = 2525;
     static constexpr std::int32_t DefaultDialogTimeout = 50;
+    // Loopback only: a proxy that relays to the user's server and raises
+    // dialogs on the user's desktop must not be open to the network.
+    static constexpr const char* DefaultListenAddress = "127.0.0.1";
 
     bool getServer(std::string& server);
     bool setServer(const std::string& server);
@@ -38,6 +41,9 @@ public:
     bool getDialogTimeout(std::int32_t& timeout);
     bool getProxyPort(std::uint16_t& port);
     bool setProxyPort(std::uint16_t port);
+    // The IPv4 address the proxy listens on ("0.0.0.0": every address).
+    bool getListenAddress(std::string& address);
+    bool setListenAddress(const std::string& address);
 
     bool getLogDirectory(std::string& directory);
     bool getLogFileName(std::string& fileName);

@@ -1,0 +1,122 @@
+#include "relay/AddressConfirmationDialog.h"
+
+#include "analysis/message/MIMEFile.h"
+#include "config/LogWriter.h"
+#include "config/ProxyConfiguration.h"
+#include "foundation/Exception.h"
+#include "policy/TrustedDomain.h"
+#include "relay/Addresses.h"
+#include "relay/ConfirmationRegistry.h"
+
+#include <atomic>
+
+namespace MAIL {
+
+namespace {
+
+std::atomic<int> sharedTimeout{60};
+
+} // namespace
+
+int AddressConfirmationDialog::effectiveTimeout() { return sharedTimeout.load(); }
+
+void AddressConfirmationDialog::updateEffectiveTimeout(int stored)
+{
+    // Compared as unsigned, as the stored number is: 31 to 299 only.
+    const unsigned value = static_cast<unsigned>(stored);
+    if (static_cast<int>(value) != sharedTimeout.load() && value > 30 && value < 300)
+        sharedTimeout.store(static_cast<int>(value));
+}
+
+AddressConfirmationDialog::AddressConfirmationDialog() : timeout_(sharedTimeout.load())
+{
+    trace(getLogWriter(), "AddressConfirmationDialog#AddressConfirmationDialog,1,Start");
+    TrustedDomain domains;
+    domains.load(authorizedDomains_);
+    trace(getLogWriter(), "AddressConfirmationDialog#AddressConfirmationDialog,5,Endt");
+}
+
+std::vector<ConfirmationRow> AddressConfirmationDialog::recipientRows(const std::string& text) const
+{
+    std::vector<ConfirmationRow> rows;
+    for (const std::string& token : addressTokens(text)) {
+        // Shown whole, judged by the address alone.
+        const bool flagged = !authorizedDomains_.isAllowedDomain(headerTokenAddress(token).c_str());
+        rows.push_back({token, flagged ? "x" : "", flagged});
+    }
+    return rows;
+}
+
+std::vector<ConfirmationRow> AddressConfirmationDialog::attachmentRows() const
+{
+    std::vector<ConfirmationRow> rows;
+    if (attachments_ == nullptr)
+        return rows;
+    attachments_->forEach<MIMEFile>([&rows](const MIMEFile& file) {
+        const std::string name = file.getName() == nullptr ? "" : file.getName();
+        if (name.empty())
+            return;
+        if (!file.isProtected())
+            rows.push_back({name, "x", true});
+        else
+            rows.push_back({name, file.getProtectionKind() == ProtectionIRM ? "IRM" : "PWD", false});
+    });
+    return rows;
+}
+
+std::vector<ConfirmationRow> AddressConfirmationDialog::securityRows() const
+{
+    std::vector<ConfirmationRow> rows;
+    for (const std::string& phrase : addressTokens(security_)) {
+        const bool flagged = phrase.find("unprotected") != std::string::npos ||
+                             phrase.find("unencrypted") != std::string::npos;
+        rows.push_back({phrase, flagged ? "x" : "", flagged});
+    }
+    return rows;
+}
+
+int AddressConfirmationDialog::showModal()
+{
+    LogWriter* log = getLogWriter();
+    debug(log, "SMTPCommunicator#DialogProc,1,INITDIALOG");
+    std::int32_t stored = ProxyConfiguration::DefaultDialogTimeout;
+    ProxyConfiguration().getDialogTimeout(stored);
+    updateEffectiveTimeout(stored);
+    timeout_ = effectiveTimeout();
+    debug(log, "SMTPCommunicator#DialogProc,2,getSubject");
+    debug(log, "SMTPCommunicator#DialogProc,3,getTo");
+    debug(log, "SMTPCommunicator#DialogProc,4,getCc");
+    debug(log, "SMTPCommunicator#DialogProc,5,getBcc");
+    debug(log, "SMTPCommunicator#DialogProc,7,getSecurity");
+    debug(log, "SMTPCommunicator#DialogProc,8,OK,getSecurity");
+    debug(log, "SMTPCommunicator#DialogProc,9,DoInsertItem,to=%s", to_.c_str());
+    debug(log, "SMTPCommunicator#DialogProc,10,DoInsertItem,cc=%s", cc_.c_str());
+    debug(log, "SMTPCommunicator#DialogProc,11,DoInsertItem,bcc=%s", bcc_.c_str());
+    debug(log, "SMTPCommunicator#DialogProc,13,DoInsertItem,security=%s", security_.c_str());
+    debug(log, "SMTPCommunicator#DialogProc,14,getMessage");
+    debug(log, "SMTPCommunicator#DialogProc,15,INITDIALOG,end");
+
+    CancelToken token;
+    ConfirmationRegistry& registry = ConfirmationRegistry::instance();
+    if (!registry.open(token))
+        return 2;  // shutting down: nobody may confirm any more
+    int result = 2;
+    try {
+        if (std::shared_ptr<ConfirmationPresenter> presenter = confirmationPresenter())
+            result = presenter->present(*this, token);
+        else
+            error(log, "AddressConfirmationDialog#showModal,1,No one to confirm this mail, so cancel it");
+    } catch (const Exception& e) {
+        error(log, "AddressConfirmationDialog#showModal,2,Exception %s", e.getMessage());
+        result = 2;
+    } catch (...) {
+        error(log, "AddressConfirmationDialog#showModal,3,Unknown exception");
+        result = 2;
+    }
+    registry.close(token);
+    if (token.isCancelled() || result != 1)
+        return 2;
+    return 1;
+}
+
+} // namespace MAIL

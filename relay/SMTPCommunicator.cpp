@@ -1,0 +1,247 @@
+// The session's life: connecting, the greeting, the command loop, the data
+// stage, and the end. Commands are in SessionCommands.cpp, the judgement of
+// a mail in SessionDecision.cpp, forwarding and cancelling in
+// SessionForwarding.cpp.
+#include "relay/SMTPCommunicator.h"
+
+#include "config/LogWriter.h"
+#include "foundation/Exception.h"
+#include "policy/TrustedDomain.h"
+#include "policy/TrustedRecipient.h"
+#include "relay/Notifications.h"
+#include "relay/RelayError.h"
+#include "relay/SessionRegistry.h"
+#include "relay/SessionText.h"
+
+#include <cstdio>
+
+#include <sys/socket.h>
+
+using namespace MAIL;
+
+SMTPCommunicator::SMTPCommunicator(int clientHandle, std::string server, std::uint16_t port,
+                                   bool serverConfigured, ListenEndpoint self)
+    : serverName_(std::move(server)), serverPort_(port), serverConfigured_(serverConfigured), self_(self)
+{
+    clientSocket_.attach(clientHandle);
+    debug(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,1,server=[%s] port=[%d]", serverName_.c_str(),
+          serverPort_);
+    lastProgress_ = std::chrono::steady_clock::now();
+    SessionRegistry::instance().add(this);
+}
+
+SMTPCommunicator::~SMTPCommunicator() { SessionRegistry::instance().remove(this); }
+
+void SMTPCommunicator::connectServer()
+{
+    // On the session thread, so a slow or silent server never holds up the
+    // listener's accepting of other clients.
+    ConnectResult connection;
+    connection.error = ERR_HOST_LOOKUP;
+    if (serverConfigured_)
+        connection = connectToServer(serverName_, serverPort_, ConnectMilliseconds, self_);
+    if (connection.error == ERR_HOST_LOOKUP) {
+        error(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,2,Failed to get an address for SMTPServer =[%s]\n",
+              serverName_.c_str());
+        char text[1024];
+        std::snprintf(text, sizeof text,
+                      "Failed to get the address for the SMTP server '%s'.\r\n\r\nPlease reconfirm the SMTP server "
+                      "name, or this PC maybe is not connected to Internet.",
+                      serverName_.c_str());
+        showErrorBalloon(text);
+        throw static_cast<int>(ERR_HOST_LOOKUP);
+    }
+    if (connection.descriptor < 0) {
+        error(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,3,Failed to connect a SMTPServer Port=[%d]\n",
+              serverPort_);
+        throw static_cast<int>(ERR_SERVER_CONNECT);
+    }
+    serverSocket_.attach(connection.descriptor);
+    // Each connection reads the lists afresh: edits apply from the next one.
+    TrustedDomain().load(trustedDomains_);
+    TrustedRecipient().load(trustedRecipients_);
+    debug(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,5,End");
+}
+
+void SMTPCommunicator::run()
+{
+    debug(getLogWriter(), "SMTPCommunicator#run,1,Start");
+    try {
+        connectServer();
+        const int code = fromServerToClient();
+        if (code != 220) {
+            error(getLogWriter(), "SMTPCommunicator#run,2,SMTPServer not ready:error=%d", code);
+            showErrorBalloon("SMTP Server is NOT ready.");
+            throw code;
+        }
+        commandLoop();
+    } catch (int code) {
+        const char* text = relayErrorText(code);
+        if (text[0] != '\0')
+            showErrorBalloon(text);
+        error(getLogWriter(), "SMTPCommunicator#run,17,Exception =%d %s", code, text);
+    } catch (const Exception& e) {
+        error(getLogWriter(), "SMTPCommunicator#run,18,Exception %s", e.getMessage());
+    } catch (...) {
+        error(getLogWriter(), "SMTPCommunicator#run,19,Unknown exception");
+    }
+    spool_.remove();
+    debug(getLogWriter(), "SMTPCommunicator#run,20,End");
+    {
+        std::lock_guard guard(SessionRegistry::instance().socketLock(this));
+        serverSocket_.close();
+        clientSocket_.close();
+    }
+    delete this;
+}
+
+void SMTPCommunicator::commandLoop()
+{
+    std::string line;
+    while (!endSession_ && !stopRequested_.load()) {
+        if (stage_ == 1) {
+            receiveData();
+            continue;
+        }
+        const ClientReader::Status status = clientReader_.readLine(line, ClientIdleMilliseconds);
+        if (status == ClientReader::Status::TooLong) {
+            sendToClient("500 5.5.2 Line too long\r\n");
+            return;
+        }
+        if (status == ClientReader::Status::TimedOut) {
+            sendToClient("421 4.4.2 Pelorus closes the connection: the mail client was idle for too long.\r\n");
+            return;
+        }
+        if (status != ClientReader::Status::Ok)
+            return;  // the client has gone: the session ends quietly
+        mailBytes_ += line.size();
+        debug(getLogWriter(), "SMTPCommunicator#run,3,Mail Session=%d data_stage=%d RECV_LEN=%d", mailCounter_,
+              stage_, static_cast<int>(line.size()));
+        handleLine(line);
+    }
+}
+
+void SMTPCommunicator::receiveData()
+{
+    std::string_view bytes;
+    const ClientReader::Status status = clientReader_.available(bytes, ClientIdleMilliseconds);
+    if (status == ClientReader::Status::TimedOut) {
+        sendToClient("421 4.4.2 Pelorus closes the connection: the mail client was idle for too long.\r\n");
+        endSession_ = true;
+        return;
+    }
+    if (status != ClientReader::Status::Ok) {
+        endSession_ = true;  // the client left in the middle of its data
+        return;
+    }
+    const std::size_t taken = scanner_.scan(bytes);
+    const std::string_view chunk = bytes.substr(0, taken);
+    debug(getLogWriter(), "SMTPCommunicator#run,3,Mail Session=%d data_stage=%d RECV_LEN=%d", mailCounter_, stage_,
+          static_cast<int>(taken));
+    spool_.writeContent(chunk, textOf(headerParser_.getContentType()));
+    // Only the header block is parsed; the parser keeps no body text.
+    if (!headerParser_.isHeaderEnded())
+        (void)headerParser_.parse(chunk);
+    mailBytes_ += taken;
+    clientReader_.consume(taken);
+    progressNotice();
+    if (scanner_.ended())
+        endOfData();
+}
+
+void SMTPCommunicator::progressNotice()
+{
+    if (sender_.empty() || mailBytes_ <= 10)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastProgress_ < std::chrono::seconds(3))
+        return;
+    char text[249];
+    std::snprintf(text, sizeof text, "Receiving a mail from %s: Total=%d(KB)", sender_.c_str(),
+                  static_cast<int>(mailBytes_ / 1024));
+    showTimedBalloon(text, 3);
+    lastProgress_ = now;
+}
+
+void SMTPCommunicator::initialize()
+{
+    debug(getLogWriter(), "SMTPCommunicator#initialize,1,Start");
+    forgetMail();
+    spool_.initialize();
+    mailStarted_ = true;
+    debug(getLogWriter(), "SMTPCommunicator#initialize,3,End");
+    mailBytes_ = 0;
+}
+
+void SMTPCommunicator::forgetMail()
+{
+    invalidRecipients_.clear();
+    headerParser_.reset();
+    allRecipients_.clear();
+    envelopeAddresses_.clear();
+    dialogShown_ = false;
+    scanner_ = DataScanner();
+    invalidRecipient_ = 0;
+    untrustedCount_ = 0;
+}
+
+int SMTPCommunicator::fromServerToClient()
+{
+    trace(getLogWriter(), "SMTPCommunicator#fromServerToClient,1,recv from a mail server");
+    std::string reply;
+    int code = 0;
+    if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
+        debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,2,failed to recv from a server");
+        throw static_cast<int>(ERR_SERVER_RECV);
+    }
+    debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
+    if (clientSocket_.sendAll(reply.data(), reply.size(), SendSeconds) != static_cast<ssize_t>(reply.size())) {
+        error(getLogWriter(), "SMTPCommunicator#fromServerToClient,4,Failed to send to mailclient=[%s]",
+              reply.c_str());
+        throw static_cast<int>(ERR_CLIENT_SEND);
+    }
+    trace(getLogWriter(), "SMTPCommunicator#fromServerToClient,5,recv from a mail server");
+    return code;
+}
+
+int SMTPCommunicator::fromServer()
+{
+    trace(getLogWriter(), "SMTPCommunicator#fromServer,1,recv from mailserver");
+    std::string reply;
+    int code = 0;
+    if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
+        error(getLogWriter(), "SMTPCommunicator#fromServer,2,failed to recv from a server");
+        throw static_cast<int>(ERR_SERVER_RECV);
+    }
+    debug(getLogWriter(), "SMTPCommunicator#fromServer,3,recv=[%s]", reply.c_str());
+    return code;
+}
+
+void SMTPCommunicator::sendToClient(std::string_view text)
+{
+    if (clientSocket_.sendAll(text.data(), text.size(), SendSeconds) != static_cast<ssize_t>(text.size()))
+        throw static_cast<int>(ERR_CLIENT_SEND);
+}
+
+void SMTPCommunicator::sendToServer(std::string_view text)
+{
+    if (serverSocket_.sendAll(text.data(), text.size(), SendSeconds) != static_cast<ssize_t>(text.size()))
+        throw static_cast<int>(ERR_SERVER_SEND);
+}
+
+void SMTPCommunicator::closeServer()
+{
+    std::lock_guard guard(SessionRegistry::instance().socketLock(this));
+    serverSocket_.close();
+}
+
+void SMTPCommunicator::requestStop()
+{
+    stopRequested_.store(true);
+    // A confirmed mail on its way may finish; an open confirmation is
+    // cancelled by the registry and its client still gets the 450.
+    if (forwarding_.load() || confirming_.load())
+        return;
+    clientSocket_.shutdown(SHUT_RDWR);
+    serverSocket_.shutdown(SHUT_RDWR);
+}

@@ -1,0 +1,146 @@
+// SMTPCommunicator: one session, one thread per mail-client connection.
+//
+// The session connects to the SMTP server and relays the dialogue in
+// lockstep, one command and one whole reply at a time, so every reply the
+// client sees belongs to its command, also in a pipelined batch. It
+// intercepts the envelope (MAIL FROM, RCPT TO: a recipient counts once the
+// server accepted it) and DATA, which it answers itself: the data goes to
+// a spool file, never to the server unseen. At the end of the data the mail
+// is judged; a mail with a recipient who is not fully trusted is shown to
+// the user, and forwarded only when the user confirms. A cancelled mail gets
+// "450 Pelorus action has been cancelled." and the session ends.
+//
+// The client always gets a reply to its data, and never a 250 the server
+// did not send. The session owns itself: run() deletes the object at its
+// end. Owners that must wait for it keep its ThreadHandle.
+#pragma once
+
+#include "foundation/Thread.h"
+#include "policy/PatternList.h"
+#include "policy/RecipientList.h"
+#include "relay/ClientReader.h"
+#include "relay/DataScanner.h"
+#include "relay/ReplyReader.h"
+#include "relay/SMTPMessage.h"
+#include "relay/ServerConnection.h"
+#include "relay/Socket.h"
+
+#include "analysis/message/MailHeaderParser.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class SMTPCommunicator : public MAIL::Thread {
+public:
+    // Time limits: RFC 5321's for server replies, ours for the rest.
+    static constexpr int ConnectMilliseconds = 30 * 1000;
+    static constexpr int SendSeconds = 30;
+    static constexpr int ReplyMilliseconds = 5 * 60 * 1000;
+    static constexpr int DataReplyMilliseconds = 10 * 60 * 1000;
+    static constexpr int ClientIdleMilliseconds = 10 * 60 * 1000;
+
+    static constexpr const char* CancelReply = "450 Pelorus action has been cancelled.\r\n";
+    static constexpr const char* DataReply = "354 Ok Send data ending with <CRLF>.<CRLF>\r\n";
+
+    // Takes the accepted client descriptor. serverConfigured is false while
+    // the user has named no server: the placeholder is then never looked up.
+    // self is the listener's endpoint, which the session must not connect to.
+    SMTPCommunicator(int clientHandle, std::string server, std::uint16_t port, bool serverConfigured = true,
+                     MAIL::ListenEndpoint self = {});
+    ~SMTPCommunicator() override;
+
+    void run() override;
+
+    // Starts a new mail: per-mail state reset, new spool file.
+    void initialize();
+    // Reads one whole server reply, relays it to the client, returns its code.
+    int fromServerToClient();
+    // Reads one whole server reply without relaying it, returns its code.
+    int fromServer();
+    // Judges the mail whose data just ended; 2 when it was cancelled.
+    int confirm();
+    // Forwards the spooled mail; 1 when streamed, 0 when it could not be.
+    int sendData(const std::string& subject);
+    // Cancels the mail: 450 to the client, RSET and QUIT to the server.
+    void reset(const std::string& subject);
+
+    // Asks a running session to end (program shut-down): its sockets are
+    // shut down unless it is forwarding a confirmed mail or waiting for a
+    // confirmation. Called by the SessionRegistry under its lock.
+    void requestStop();
+    bool isForwarding() const { return forwarding_.load(); }
+
+private:
+    struct Command;
+    static const Command Commands[];
+
+    void connectServer();
+    void commandLoop();
+    void handleLine(const std::string& line);
+    void receiveData();
+    void endOfData();
+
+    // Command actions (table-driven, see SessionCommands.cpp).
+    void relayPlain(const std::string& line, std::string_view argument);
+    void handleMail(const std::string& line, std::string_view argument);
+    void handleRcpt(const std::string& line, std::string_view argument);
+    void handleData(const std::string& line, std::string_view argument);
+    void handleBdat(const std::string& line, std::string_view argument);
+    void refuseBurl(const std::string& line, std::string_view argument);
+    void refuseStartTls(const std::string& line, std::string_view argument);
+    void handleAuth(const std::string& line, std::string_view argument);
+    void handleEhlo(const std::string& line, std::string_view argument);
+
+    // Sends a command line to the server and reads its whole reply.
+    int exchange(const std::string& line, std::string& reply, bool secret);
+    // Hands a reply to the client, with the rules for 354, 221 and 421.
+    void deliverReply(const std::string& reply, int code);
+    void sendToClient(std::string_view text);
+    // Closes the server connection (under the registry's socket lock).
+    void closeServer();
+    void sendToServer(std::string_view text);
+    void takeInRecipient(std::string_view argument);
+    void refuseData(const char* reply, const char* notice, const std::string& subject);
+    void resetServerQuietly();
+    void forgetMail();
+    void progressNotice();
+
+    // Forwarding in detail (SessionForwarding.cpp).
+    void lostServer(const std::string& subject);
+
+    std::string serverName_;
+    std::uint16_t serverPort_;
+    bool serverConfigured_;
+    MAIL::ListenEndpoint self_;
+
+    int stage_ = 0;
+    int invalidRecipient_ = 0;
+    MAIL::PatternList trustedDomains_;
+    MAIL::RecipientList invalidRecipients_;
+    MAIL::Socket serverSocket_;
+    MAIL::Socket clientSocket_;
+    MAIL::ReplyReader serverReplies_{serverSocket_};
+    MAIL::ClientReader clientReader_{clientSocket_};
+    MAIL::MailHeaderParser headerParser_;
+    bool endSession_ = false;
+    bool dialogShown_ = false;
+    MAIL::RecipientList allRecipients_;
+    std::vector<std::string> envelopeAddresses_;
+    MAIL::DataScanner scanner_;
+    SMTPMessage spool_;
+    bool mailStarted_ = false;
+    MAIL::PatternList trustedRecipients_;
+    int untrustedCount_ = 0;
+    std::uint64_t mailBytes_ = 0;
+    int mailCounter_ = 0;
+    std::string sender_;
+    std::chrono::steady_clock::time_point lastProgress_;
+    bool authResponsePending_ = false;
+    std::atomic<bool> forwarding_{false};
+    std::atomic<bool> confirming_{false};
+    std::atomic<bool> stopRequested_{false};
+};

@@ -1,0 +1,44 @@
+// SMTPProxy: the listener on the proxy port.
+//
+// The constructor opens the listening socket on ListenAddress:ProxyPort
+// (loopback by default) on the caller's thread; when it cannot, it shows a
+// message box and throws ERR_SOCKET, ERR_SETSOCKOPT, ERR_BIND or ERR_LISTEN
+// (a ListenAddress that is not a dotted IPv4 address fails like a bind).
+// run() accepts clients and starts one session per connection, reading
+// Server and Port afresh for each, until stop(); nothing else ends it, so a
+// running program never stops listening silently. The object deletes itself
+// when run() ends: an owner calls stop() once and then waits on the
+// ThreadHandle it took before, never touching the object again.
+#pragma once
+
+#include "foundation/Thread.h"
+
+#include <atomic>
+#include <cstdint>
+
+class SMTPProxy : public MAIL::Thread {
+public:
+    SMTPProxy();
+    SMTPProxy(const SMTPProxy&) = delete;
+    SMTPProxy& operator=(const SMTPProxy&) = delete;
+    ~SMTPProxy() override;
+
+    void run() override;
+    // Ends the accept loop; the object may be gone as soon as this returns.
+    void stop();
+
+    std::uint16_t getPort() const { return port_; }
+    // The listening address, network byte order.
+    std::uint32_t getAddress() const { return address_; }
+
+private:
+    void acceptOne();
+    void closeSockets();
+
+    std::uint16_t port_ = 0;
+    std::uint32_t address_ = 0;
+    int listenSocket_ = -1;
+    int stopEvent_ = -1;
+    std::atomic<bool> looping_{false};
+    bool resourceErrorLogged_ = false;
+};

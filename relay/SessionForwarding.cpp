@@ -1,0 +1,184 @@
+// Forwarding a judged mail to the server, and cancelling it.
+//
+// Forwarding opens the spool file before it says DATA, checks every send
+// and every read, and stops at the first failure: the server connection is
+// then closed before the end mark, so no server ever receives a mail with a
+// hole in it, and the client hears that its mail was not sent. The client
+// gets the server's own reply to the data, never a 250 of ours.
+#include "relay/SMTPCommunicator.h"
+
+#include "config/LogWriter.h"
+#include "relay/Notifications.h"
+#include "relay/RelayError.h"
+#include "relay/SessionRegistry.h"
+#include "relay/SessionText.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace MAIL;
+
+namespace {
+
+constexpr std::size_t StreamChunk = 131072;
+
+// Closes a descriptor when it goes out of scope.
+class FileCloser {
+public:
+    explicit FileCloser(int fd) : fd_(fd) {}
+    FileCloser(const FileCloser&) = delete;
+    FileCloser& operator=(const FileCloser&) = delete;
+    ~FileCloser()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+void SMTPCommunicator::lostServer(const std::string& subject)
+{
+    closeServer();
+    showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
+    sendToClient("451 4.4.2 Pelorus lost the SMTP server while sending this mail.\r\n");
+    endSession_ = true;
+}
+
+int SMTPCommunicator::sendData(const std::string& subject)
+{
+    LogWriter* log = getLogWriter();
+    forwarding_.store(true);
+    struct Done {
+        std::atomic<bool>& flag;
+        ~Done() { flag.store(false); }
+    } done{forwarding_};
+
+    // The file first: a mail that cannot be read back is refused before
+    // the server is told anything.
+    const std::string& path = spool_.getPath();
+    debug(log, "SMTPCommunicator#sendData,4,Try to open a local file %s", path.c_str());
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    FileCloser closer(fd);
+    if (fd < 0) {
+        debug(log, "SMTPCommunicator#sendData,5,Failed to open a file %s", path.c_str());
+        refuseData("451 4.3.0 Pelorus could not store this mail.\r\n", "Pelorus could not store a mail:",
+                   subject);
+        return 0;
+    }
+
+    debug(log, "SMTPCommunicator#sendData,1,sent=[%s]", "DATA\r\n");
+    if (serverSocket_.sendAll("DATA\r\n", 6, SendSeconds) != 6) {
+        trace(log, "SMTPCommunicator#sendData,2,Failed to send DATA command to SMTP");
+        lostServer(subject);
+        return 0;
+    }
+    std::string reply;
+    int code = 0;
+    if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
+        lostServer(subject);
+        return 0;
+    }
+    if (code != 354) {
+        // The server refused the data: the client hears the server's reason.
+        trace(log, "SMTPCommunicator#sendData,3,SMTP back error(maybe not acceptable)");
+        showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
+        sendToClient(reply);
+        endSession_ = true;
+        return 0;
+    }
+
+    const std::string shownSubject = balloonSubject(subject, 205);
+    showTimedBalloon(subjectNotice("Sending a mail:", shownSubject), 10);
+    struct stat info{};
+    ::fstat(fd, &info);
+    const long long size = info.st_size;
+    const long long totalKB = size / 1024 + 1;
+    long long remaining = size;
+    debug(log, "SMTPCommunicator#sendData,6,Opened a file=%s size=%lld", path.c_str(), size);
+    auto lastSecond = std::chrono::steady_clock::now();
+    std::vector<char> chunk(StreamChunk);
+    while (remaining > 0) {
+        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        trace(log, "SMTPCommunicator#sendData,7,sendAll size=%d", static_cast<int>(n));
+        if (serverSocket_.sendAll(chunk.data(), static_cast<std::size_t>(n), SendSeconds) != n) {
+            lostServer(subject);
+            return 0;
+        }
+        const long long sentKB = totalKB - remaining / 1024;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastSecond >= std::chrono::seconds(1)) {
+            char text[512];
+            std::snprintf(text, sizeof text, "Sending a mail:\r\n'%s'\r\n\r\nSent: %d(%%) of Total=%dKB",
+                          shownSubject.c_str(), static_cast<int>(sentKB * 100 / totalKB),
+                          static_cast<int>(totalKB));
+            showTimedBalloon(text, 10);
+            lastSecond = now;
+        }
+        remaining -= n;
+    }
+    debug(log, "SMTPCommunicator#sendData,8,terminated sendAll,restSize=%lld", remaining);
+    debug(log, "SMTPCommunicator#sendData,9,End of file-sending");
+    if (remaining != 0 || !serverReplies_.read(reply, code, DataReplyMilliseconds)) {
+        lostServer(subject);
+        return 0;
+    }
+    debug(log, "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
+    sendToClient(reply);
+    if (code == 250)
+        showTimedBalloon(subjectNotice("Sent a mail:", balloonSubject(subject, 210)), 3);
+    else
+        showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
+    if (code == 421)
+        endSession_ = true;
+    return 1;
+}
+
+void SMTPCommunicator::reset(const std::string& subject)
+{
+    LogWriter* log = getLogWriter();
+    debug(log, "SMTPCommunicator#reset,1,Cancel to send a commnd [%s]", "RSET\r\n");
+    try {
+        sendToClient(CancelReply);
+        sendToServer("RSET\r\n");
+        const int code = fromServer();
+        if (code == 250)
+            showWarningBalloon(subjectNotice("Cancelled a mail:", balloonSubject(subject, 210)));
+        else
+            showErrorBalloon(subjectNotice("Failed to cancel to send a mail:", balloonSubject(subject, 210)));
+        sendToServer("QUIT\r\n");
+        debug(log, "SMTPCommunicator#reset,3,send=[%s]", "QUIT\r\n");
+        const int quit = fromServerToClient();
+        if (quit != SESSION_END) {
+            error(log, "SMTPCommunicator#reset,4,QUIT error=[%d]", quit);
+            throw quit;
+        }
+    } catch (int code) {
+        debug(log, "SMTPCommunicator#reset,2,An exception happened");
+        char text[512];
+        std::snprintf(text, sizeof text, "Reset error(%d):\r\n'%s'", code, balloonSubject(subject, 210).c_str());
+        showErrorBalloon(text);
+    }
+    endSession_ = true;
+    spool_.remove();
+    stage_ = 0;
+    {
+        std::lock_guard guard(SessionRegistry::instance().socketLock(this));
+        serverSocket_.close();
+        clientSocket_.close();
+    }
+    debug(log, "SMTPCommunicator#reset,3,end");
+}

@@ -1,0 +1,40 @@
+#include "relay/SessionRegistry.h"
+
+#include "relay/ConfirmationPresenter.h"
+#include "relay/SMTPCommunicator.h"
+
+namespace MAIL {
+
+SessionRegistry& SessionRegistry::instance()
+{
+    static SessionRegistry registry;
+    return registry;
+}
+
+void SessionRegistry::add(SMTPCommunicator* session)
+{
+    std::lock_guard guard(lock_);
+    sessions_.insert(session);
+}
+
+void SessionRegistry::remove(SMTPCommunicator* session)
+{
+    std::lock_guard guard(lock_);
+    sessions_.erase(session);
+}
+
+void SessionRegistry::stopAll()
+{
+    cancelOpenConfirmation(true);
+    std::lock_guard guard(lock_);
+    for (SMTPCommunicator* session : sessions_)
+        session->requestStop();
+}
+
+std::size_t SessionRegistry::count()
+{
+    std::lock_guard guard(lock_);
+    return sessions_.size();
+}
+
+} // namespace MAIL

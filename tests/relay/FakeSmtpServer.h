@@ -1,0 +1,51 @@
+// A scripted SMTP server that behaves like a plain one unless told
+// otherwise, and records every byte it receives. For what a real server will
+// not do on demand: odd replies, replies split across segments, closing or
+// falling silent in the middle of a mail.
+#pragma once
+
+#include "RelayTestSupport.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelorus::test {
+
+class FakeSmtpServer {
+public:
+    struct Behaviour {
+        std::string greeting = "220 fake.example ESMTP\r\n";
+        // Reply per upper-case verb, replacing the plain one; "VERB#n"
+        // replaces it for the n-th use of the verb only.
+        std::map<std::string, std::string> replies;
+        // The EHLO reply, sent in these pieces with a pause between them.
+        std::vector<std::string> ehloPieces{"250-fake.example\r\n250-PIPELINING\r\n250 HELP\r\n"};
+        // In the data: close the connection after this many bytes (0: never).
+        std::size_t closeAfterDataBytes = 0;
+        // In the data: stop reading after this many bytes (0: never).
+        std::size_t stopReadingAfterDataBytes = 0;
+    };
+
+    FakeSmtpServer();
+    explicit FakeSmtpServer(Behaviour behaviour);
+
+    std::uint16_t port() const { return server_.port(); }
+    int connections() const { return server_.connections(); }
+    // Every byte received, over all connections.
+    std::string received() const;
+    // The data of each mail received whole (end mark included).
+    std::vector<std::string> mails() const;
+
+private:
+    void converse(Connection& connection);
+
+    Behaviour behaviour_;
+    mutable std::mutex lock_;
+    std::string received_;
+    std::vector<std::string> mails_;
+    ScriptedServer server_;
+};
+
+} // namespace pelorus::test

@@ -1,0 +1,198 @@
+// Peers and fixtures for the relay tests: a real SMTP server (aiosmtpd), a
+// scripted server for what a real one will not do on demand, a raw client,
+// the proxy itself in-process with a scripted presenter, and a runner for
+// real client programs. Everything listens on 127.0.0.1 only, and every
+// process or thread a helper starts, its destructor stops.
+#pragma once
+
+#include "relay/AddressConfirmationDialog.h"
+#include "relay/ConfirmationPresenter.h"
+#include "relay/Notifications.h"
+#include "support/TempDir.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace pelorus::test {
+
+// A free TCP port on 127.0.0.1 (bound and released).
+std::uint16_t freePort();
+
+// The real SMTP server, /usr/bin/python3 tests/relay/smtp_sink.py.
+class SmtpSink {
+public:
+    struct Mail {
+        std::string sender;
+        std::vector<std::string> recipients;
+        std::string message;
+    };
+    explicit SmtpSink(std::vector<std::string> options = {});
+    SmtpSink(const SmtpSink&) = delete;
+    SmtpSink& operator=(const SmtpSink&) = delete;
+    ~SmtpSink();
+
+    std::uint16_t port() const { return port_; }
+    // The mails received so far, in order.
+    std::vector<Mail> mails() const;
+    // Waits up to the limit until at least count mails were received.
+    bool waitForMails(std::size_t count, int milliseconds) const;
+
+private:
+    TempDir dir_;
+    pid_t pid_ = -1;
+    int input_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// One connection as seen by a scripted peer.
+class Connection {
+public:
+    explicit Connection(int fd) : fd_(fd) {}
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection();
+
+    bool send(const std::string& text);
+    // Reads one line (up to LF), or "" when the peer closed or the limit passed.
+    std::string readLine(int milliseconds = 10000);
+    // Reads a whole SMTP reply (multi-line aware).
+    std::string readReply(int milliseconds = 10000);
+    // Reads until the text ends with mark (or the peer closes); all read.
+    std::string readUntil(const std::string& mark, int milliseconds = 10000);
+    // Whatever arrives next (buffered bytes first); "" when closed or late.
+    std::string readSome(int milliseconds = 10000);
+    // Waits, without reading, until the peer has closed its side.
+    bool waitPeerGone(int milliseconds);
+    // Reads until the peer closes; true when it did within the limit.
+    bool waitClosed(int milliseconds = 10000, std::string* rest = nullptr);
+    void close();
+    int fd() const { return fd_; }
+
+private:
+    bool fill(int milliseconds);
+    int fd_;
+    std::string buffer_;
+};
+
+// A scripted SMTP server: each accepted connection runs the script on its
+// own thread.
+class ScriptedServer {
+public:
+    using Script = std::function<void(Connection&)>;
+    explicit ScriptedServer(Script script);
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+    ~ScriptedServer();
+
+    std::uint16_t port() const { return port_; }
+    int connections() const { return connections_.load(); }
+
+private:
+    Script script_;
+    int listen_ = -1;
+    int stop_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<int> connections_{0};
+    std::thread acceptor_;
+    std::mutex lock_;
+    std::vector<std::thread> workers_;
+};
+
+// A raw client of the proxy.
+std::unique_ptr<Connection> connectTo(std::uint16_t port);
+
+// What the scripted presenter saw and answered.
+struct Presented {
+    std::string subject, to, cc, bcc, security, message;
+    std::vector<MAIL::ConfirmationRow> toRows, ccRows, bccRows, attachmentRows, securityRows;
+    bool toEnabled;
+    int timeout;
+};
+
+// Answers every confirmation with the given result (or waits for a cancel
+// when answer is 0), recording what it was shown.
+class ScriptedPresenter : public MAIL::ConfirmationPresenter {
+public:
+    explicit ScriptedPresenter(int answer) : answer_(answer) {}
+    int present(const MAIL::AddressConfirmationDialog& model, MAIL::CancelToken& cancel) override;
+    std::vector<Presented> shown() const;
+    void setAnswer(int answer) { answer_ = answer; }
+    // Waits until count confirmations were presented.
+    bool waitForShown(std::size_t count, int milliseconds) const;
+
+private:
+    std::atomic<int> answer_;
+    mutable std::mutex lock_;
+    std::vector<Presented> shown_;
+};
+
+// Records balloons and message boxes while it lives.
+class NoticeRecorder {
+public:
+    NoticeRecorder();
+    NoticeRecorder(const NoticeRecorder&) = delete;
+    NoticeRecorder& operator=(const NoticeRecorder&) = delete;
+    ~NoticeRecorder();
+    std::vector<MAIL::Balloon> balloons() const;
+    std::vector<std::string> boxes() const;
+    bool hasBalloonContaining(const std::string& text) const;
+
+private:
+    mutable std::mutex lock_;
+    std::vector<MAIL::Balloon> balloons_;
+    std::vector<std::string> boxes_;
+};
+
+// The proxy in this process: settings in a private config folder, a
+// private spool folder, the listener on a free port, a scripted presenter.
+class ProxyRunner {
+public:
+    ProxyRunner(std::uint16_t serverPort, int answer = 1);
+    ProxyRunner(const ProxyRunner&) = delete;
+    ProxyRunner& operator=(const ProxyRunner&) = delete;
+    ~ProxyRunner();
+
+    std::uint16_t port() const { return port_; }
+    ScriptedPresenter& presenter() { return *presenter_; }
+    NoticeRecorder& notices() { return notices_; }
+    const TempDir& home() const { return home_; }
+    std::string spoolFolder() const;
+    // Writes a list file (one entry per line) into the config folder.
+    void writeList(const std::string& name, const std::vector<std::string>& entries);
+    // Waits until no session runs any more.
+    bool waitIdle(int milliseconds = 20000) const;
+
+private:
+    TempDir home_;
+    ScopedEnv config_;
+    ScopedEnv temp_;
+    NoticeRecorder notices_;
+    std::shared_ptr<ScriptedPresenter> presenter_;
+    std::uint16_t port_ = 0;
+    class Listener;
+    std::unique_ptr<Listener> listener_;
+};
+
+// Runs a program with arguments and standard input; returns its exit
+// status (-1 when it could not run or was killed after the limit).
+struct ProgramResult {
+    int status = -1;
+    std::string output;
+    std::string errors;
+};
+ProgramResult runProgram(const std::vector<std::string>& argv, const std::string& input = "",
+                         int milliseconds = 60000);
+
+// The folder of this test source (for the helper scripts).
+std::string relayTestFolder();
+
+} // namespace pelorus::test

@@ -1,0 +1,455 @@
+// The relay against scripted peers, one conversation per case: what a real
+// client or server will not do on demand.
+#include "FakeSmtpServer.h"
+#include "RelayTestSupport.h"
+
+#include "config/ProxyConfiguration.h"
+#include "relay/RelayError.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace pelorus::test;
+
+namespace {
+
+class Conversation : public testing::Test {
+protected:
+    static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
+
+    // Connects a client and reads the relayed greeting.
+    std::unique_ptr<Connection> client(ProxyRunner& proxy)
+    {
+        auto connection = connectTo(proxy.port());
+        EXPECT_NE(connection, nullptr);
+        const int on = 1;
+        ::setsockopt(connection->fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        EXPECT_EQ(connection->readReply().substr(0, 4), "220 ");
+        return connection;
+    }
+
+    // MAIL and one RCPT, both accepted.
+    void envelope(Connection& c, const std::string& rcpt = "<bob@corp.example>")
+    {
+        ASSERT_TRUE(c.send("MAIL FROM:<alice@corp.example>\r\n"));
+        ASSERT_EQ(c.readReply().substr(0, 3), "250");
+        ASSERT_TRUE(c.send("RCPT TO:" + rcpt + "\r\n"));
+        ASSERT_EQ(c.readReply().substr(0, 3), "250");
+        ASSERT_TRUE(c.send("DATA\r\n"));
+        ASSERT_EQ(c.readReply(), "354 Ok Send data ending with <CRLF>.<CRLF>\r\n");
+    }
+
+    static void pause() { ::usleep(40000); }  // lets the proxy take one receive
+};
+
+const std::string Body = "Subject: split\r\nTo: bob@corp.example\r\n\r\nline one\r\n..dot line\r\n";
+
+} // namespace
+
+TEST_F(Conversation, EndMarkSplitAtEveryPointAcrossTwoReceives)
+{
+    const std::string whole = Body + ".\r\n";
+    // Every cut inside or just around the final CR LF . CR LF.
+    for (std::size_t cut = whole.size() - 6; cut < whole.size(); ++cut) {
+        FakeSmtpServer server;
+        ProxyRunner proxy(server.port());
+        auto c = client(proxy);
+        envelope(*c);
+        c->send(whole.substr(0, cut));
+        pause();
+        c->send(whole.substr(cut));
+        EXPECT_EQ(c->readReply().substr(0, 3), "250") << "cut at " << cut;
+        ASSERT_EQ(server.mails().size(), 1u) << "cut at " << cut;
+        EXPECT_EQ(server.mails()[0], whole) << "the mail arrives exactly as sent";
+        c->send("QUIT\r\n");
+        EXPECT_EQ(c->readReply().substr(0, 3), "221");
+    }
+}
+
+TEST_F(Conversation, EmptyMailRightAfterData)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    envelope(*c);
+    c->send(".\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    ASSERT_EQ(server.mails().size(), 1u);
+    EXPECT_EQ(server.mails()[0], ".\r\n");
+}
+
+TEST_F(Conversation, PipelinedBatchGetsOneReplyPerCommandAndEveryRecipient)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 1);
+    proxy.writeList("TrustedDomain.pel", {"corp.example"});
+    auto c = client(proxy);
+    c->send("MAIL FROM:<alice@corp.example>\r\nRCPT TO:<bob@corp.example>\r\nrcpt to:<eve@evil.example>\r\n"
+            "DATA\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_EQ(c->readReply().substr(0, 3), "354");
+    c->send("Subject: batch\r\nTo: bob@corp.example\r\n\r\nhi\r\n.\r\nQUIT\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_EQ(c->readReply().substr(0, 3), "221") << "bytes after the end mark are the next command";
+    ASSERT_EQ(proxy.presenter().shown().size(), 1u);
+    const Presented shown = proxy.presenter().shown()[0];
+    EXPECT_EQ(shown.bcc, "<eve@evil.example>,");
+    ASSERT_EQ(shown.bccRows.size(), 1u);
+    EXPECT_TRUE(shown.bccRows[0].flagged);
+    EXPECT_NE(shown.message.find("Warning:Found unauthorized recipients"), std::string::npos);
+}
+
+TEST_F(Conversation, CommandSplitAcrossReceives)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    c->send("MAIL FR");
+    pause();
+    c->send("OM:<alice@corp.example>\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_NE(server.received().find("MAIL FROM:<alice@corp.example>\r\n"), std::string::npos);
+}
+
+TEST_F(Conversation, MultiLineReplySplitAcrossSegmentsIsRelayedWhole)
+{
+    FakeSmtpServer::Behaviour b;
+    b.ehloPieces = {"250-fake.example\r\n250-SIZE 1000", "\r\n250-CHUNKING\r\n", "250-STARTTLS\r\n250 BINARYMIME\r\n"};
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    c->send("EHLO me\r\n");
+    EXPECT_EQ(c->readReply(), "250-fake.example\r\n250 SIZE 1000\r\n")
+        << "CHUNKING, STARTTLS and BINARYMIME are hidden; the last line ends the reply";
+    c->send("NOOP\r\n");
+    EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n") << "no stray reply line was left behind";
+}
+
+TEST_F(Conversation, Greeting421EndsTheSession)
+{
+    FakeSmtpServer::Behaviour b;
+    b.greeting = "421 4.3.2 busy\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = connectTo(proxy.port());
+    EXPECT_EQ(c->readReply(), "421 4.3.2 busy\r\n");
+    EXPECT_TRUE(c->waitClosed());
+    ASSERT_TRUE(proxy.waitIdle());
+    EXPECT_TRUE(proxy.notices().hasBalloonContaining("SMTP Server is NOT ready."));
+}
+
+TEST_F(Conversation, RefusalsAreRelayedAndTheSessionGoesOn)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["RSET"] = "500 5.5.1 what?\r\n";
+    b.replies["VRFY"] = "550 5.1.1 no such user\r\n";
+    b.replies["QUIT"] = "250 not leaving\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    c->send("RSET\r\n");
+    EXPECT_EQ(c->readReply(), "500 5.5.1 what?\r\n");
+    c->send("VRFY x\r\n");
+    EXPECT_EQ(c->readReply(), "550 5.1.1 no such user\r\n");
+    c->send("QUIT\r\n");
+    EXPECT_EQ(c->readReply(), "250 not leaving\r\n");
+    c->send("NOOP\r\n");
+    EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n");
+}
+
+TEST_F(Conversation, Reply354ToAnotherCommandIsNeverRelayed)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["NOOP"] = "354 send it\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    c->send("NOOP\r\n");
+    EXPECT_EQ(c->readReply(), "451 4.3.0 Pelorus: unexpected reply from the SMTP server.\r\n");
+    EXPECT_TRUE(c->waitClosed());
+}
+
+TEST_F(Conversation, DataRefusedAtForwardingGivesTheServersReply)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["DATA"] = "554 5.5.1 no valid recipients\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    envelope(*c);
+    c->send(Body + ".\r\n");
+    EXPECT_EQ(c->readReply(), "554 5.5.1 no valid recipients\r\n");
+    EXPECT_TRUE(c->waitClosed());
+    EXPECT_EQ(server.received().find("line one"), std::string::npos) << "no data reached the server";
+}
+
+TEST_F(Conversation, ServerClosingInTheMiddleOfABigMail)
+{
+    FakeSmtpServer::Behaviour b;
+    b.closeAfterDataBytes = 1 << 20;
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    envelope(*c);
+    const std::string line(998, 'x');
+    std::string mail = "Subject: big\r\n\r\n";
+    while (mail.size() < 5u * 1024 * 1024)
+        mail += line + "\r\n";
+    c->send(mail + ".\r\n");
+    EXPECT_EQ(c->readReply(30000), "451 4.4.2 Pelorus lost the SMTP server while sending this mail.\r\n");
+    EXPECT_TRUE(c->waitClosed());
+    EXPECT_EQ(server.received().find("\r\n.\r\n"), std::string::npos) << "no end mark reached the server";
+    EXPECT_TRUE(server.mails().empty());
+}
+
+TEST_F(Conversation, ServerFallingSilentInTheMiddleOfABigMail)
+{
+    FakeSmtpServer::Behaviour b;
+    b.stopReadingAfterDataBytes = 64 * 1024;
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    envelope(*c);
+    std::string mail = "Subject: big\r\n\r\n";
+    while (mail.size() < 5u * 1024 * 1024)
+        mail += std::string(998, 'y') + "\r\n";
+    c->send(mail + ".\r\n");
+    // The send limit is 30 seconds; the client hears of it then.
+    EXPECT_EQ(c->readReply(45000), "451 4.4.2 Pelorus lost the SMTP server while sending this mail.\r\n");
+    EXPECT_EQ(server.received().find("\r\n.\r\n"), std::string::npos);
+}
+
+TEST_F(Conversation, BareLineEndsInDataAreRefusedAndNeverForwarded)
+{
+    for (const std::string& data : {std::string("Subject: x\r\n\r\nsmuggled\n.\nMAIL FROM:<x@y>\r\n.\r\n"),
+                                    std::string("Subject: x\r\n\r\nlone\rcr\r\n.\r\n")}) {
+        FakeSmtpServer server;
+        ProxyRunner proxy(server.port());
+        auto c = client(proxy);
+        envelope(*c);
+        c->send(data);
+        EXPECT_EQ(c->readReply(), "554 5.6.0 Pelorus refused this mail: bare CR or LF in its data.\r\n");
+        c->send("NOOP\r\n");
+        EXPECT_EQ(c->readReply().substr(0, 3), "250") << "the session goes on";
+        EXPECT_TRUE(server.mails().empty());
+        EXPECT_EQ(server.received().find("DATA"), std::string::npos);
+        EXPECT_NE(server.received().find("RSET\r\n"), std::string::npos);
+        EXPECT_TRUE(proxy.notices().hasBalloonContaining("bare CR or LF"));
+    }
+}
+
+TEST_F(Conversation, CrLfSplitBetweenReceivesIsNotBare)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    envelope(*c);
+    c->send("Subject: x\r\n\r\nline\r");
+    pause();
+    c->send("\nmore\r\n.\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_EQ(server.mails().size(), 1u);
+}
+
+TEST_F(Conversation, CommandChecks)
+{
+    struct Case {
+        const char* name;
+        std::string line;
+        std::string reply;
+        bool relayed;
+    };
+    for (const Case& k : {
+             Case{"BareCR", "NOOP\rRCPT TO:<x@y>\r\n", "500 5.5.2 Bare CR not allowed\r\n", false},
+             Case{"MailWithoutFrom", "MAIL <a@x>\r\n", "501 5.5.4 Syntax error in parameters\r\n", false},
+             Case{"RcptWithoutTo", "RCPT <a@x>\r\n", "501 5.5.4 Syntax error in parameters\r\n", false},
+             Case{"StartTls", "STARTTLS\r\n", "502 5.5.1 Pelorus does not offer STARTTLS to the mail client.\r\n",
+                  false},
+             Case{"Burl", "BURL imap://x LAST\r\n",
+                  "502 5.5.1 Pelorus does not accept BURL: please send the mail with DATA.\r\n", false},
+             Case{"BareLfCommandRelayedAsReceived", "NOOP\n", "250 2.0.0 Ok\r\n", true},
+             Case{"SpacesAroundColon", "MAIL FROM : <a@x>\r\n", "250 2.0.0 Ok\r\n", true},
+         }) {
+        FakeSmtpServer server;
+        ProxyRunner proxy(server.port());
+        auto c = client(proxy);
+        c->send(k.line);
+        EXPECT_EQ(c->readReply(), k.reply) << k.name;
+        EXPECT_EQ(server.received().find(k.line) != std::string::npos, k.relayed) << k.name;
+    }
+}
+
+TEST_F(Conversation, BdatIsRefusedAndItsOctetsDiscarded)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    c->send("BDAT 15 LAST\r\nRCPT TO:<x@y>\r\nNOOP\r\n");
+    EXPECT_EQ(c->readReply(), "502 5.5.1 Pelorus does not accept BDAT: please send the mail with DATA.\r\n");
+    EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n");
+    EXPECT_EQ(server.received(), "NOOP\r\n");
+}
+
+TEST_F(Conversation, LineTooLongEndsTheSession)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    c->send("NOOP " + std::string(70000, 'a'));
+    EXPECT_EQ(c->readReply(), "500 5.5.2 Line too long\r\n");
+    EXPECT_TRUE(c->waitClosed());
+}
+
+TEST_F(Conversation, RefusedMailKeepsTheRecipientsTheServerHolds)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["MAIL#2"] = "503 5.5.1 nested MAIL command\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port(), 1);
+    auto c = client(proxy);
+    c->send("MAIL FROM:<a@corp.example>\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    c->send("RCPT TO:<first@corp.example>\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    // A second MAIL refused by the server: the first recipient stays.
+    c->send("MAIL FROM:<again@corp.example>\r\n");
+    EXPECT_EQ(c->readReply(), "503 5.5.1 nested MAIL command\r\n");
+    c->send("DATA\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "354");
+    c->send("Subject: keep\r\n\r\nx\r\n.\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    ASSERT_EQ(proxy.presenter().shown().size(), 1u);
+    EXPECT_EQ(proxy.presenter().shown()[0].bcc, "<first@corp.example>,");
+}
+
+TEST_F(Conversation, RefusedRecipientIsNotTakenIn)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["RCPT#2"] = "550 5.1.1 unknown\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port(), 1);
+    proxy.writeList("TrustedRecipient.plx", {"bob@corp.example"});
+    auto c = client(proxy);
+    c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<bob@corp.example>\r\nRCPT TO:<nobody@else.example>\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_EQ(c->readReply(), "550 5.1.1 unknown\r\n");
+    c->send("DATA\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "354");
+    c->send(Body + ".\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_TRUE(proxy.presenter().shown().empty()) << "only the trusted recipient will receive it";
+}
+
+TEST_F(Conversation, AuthResponseIsRelayedNotReadAsACommand)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["AUTH"] = "334 VXNlcm5hbWU6\r\n";
+    b.replies["DATA"] = "235 2.7.0 accepted\r\n";  // what the server makes of the response line
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    c->send("AUTH LOGIN\r\n");
+    EXPECT_EQ(c->readReply(), "334 VXNlcm5hbWU6\r\n");
+    c->send("DATA\r\n");
+    EXPECT_EQ(c->readReply(), "235 2.7.0 accepted\r\n") << "relayed to the server, not answered with 354";
+}
+
+TEST_F(Conversation, CancelledMailNeverReachesTheServer)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 2);
+    auto c = client(proxy);
+    envelope(*c);
+    c->send(Body + ".\r\n");
+    EXPECT_EQ(c->readReply(), "450 Pelorus action has been cancelled.\r\n");
+    EXPECT_EQ(c->readReply(), "221 2.0.0 Bye\r\n");
+    EXPECT_TRUE(c->waitClosed());
+    EXPECT_TRUE(server.mails().empty());
+    EXPECT_EQ(server.received().find("DATA"), std::string::npos);
+    EXPECT_NE(server.received().find("RSET\r\nQUIT\r\n"), std::string::npos);
+    EXPECT_TRUE(proxy.notices().hasBalloonContaining("Cancelled a mail:\r\n'split'"));
+}
+
+TEST_F(Conversation, TrustedRecipientsPassWithoutAQuestion)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 2);
+    proxy.writeList("TrustedRecipient.plx", {"bob@corp.example"});
+    auto c = client(proxy);
+    envelope(*c);
+    c->send(Body + ".\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    EXPECT_TRUE(proxy.presenter().shown().empty());
+    EXPECT_EQ(server.mails().size(), 1u);
+}
+
+TEST_F(Conversation, HiddenRecipientsAreFoundByAddressNotBySubstring)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 1);
+    proxy.writeList("TrustedDomain.pel", {"corp.com"});
+    auto c = client(proxy);
+    c->send("MAIL FROM:<a@corp.com>\r\n");
+    c->readReply();
+    for (const char* rcpt : {"<ANN@corp.com>", "<n@corp.com>", "<x@evil.com> ORCPT=rfc822;x@corp.com"}) {
+        c->send(std::string("RCPT TO:") + rcpt + "\r\n");
+        c->readReply();
+    }
+    c->send("DATA\r\n");
+    c->readReply();
+    c->send("To: ann@corp.com, \"Boss corp.com\" <boss@evil.com>\r\nSubject: s\r\n\r\nx\r\n.\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    ASSERT_EQ(proxy.presenter().shown().size(), 1u);
+    const Presented shown = proxy.presenter().shown()[0];
+    EXPECT_EQ(shown.bcc, "<n@corp.com>,<x@evil.com> ORCPT=rfc822;x@corp.com,");
+    ASSERT_EQ(shown.toRows.size(), 2u);
+    EXPECT_FALSE(shown.toRows[0].flagged);
+    EXPECT_TRUE(shown.toRows[1].flagged) << "a display name cannot make a recipient authorized";
+    ASSERT_EQ(shown.bccRows.size(), 2u);
+    EXPECT_TRUE(shown.bccRows[1].flagged) << "an ESMTP parameter cannot make a recipient authorized";
+}
+
+TEST_F(Conversation, ASessionToItselfIsRefused)
+{
+    std::uint16_t proxyPort = 0;
+    {
+        FakeSmtpServer server;
+        ProxyRunner proxy(server.port());
+        proxyPort = proxy.port();
+        MAIL::ProxyConfiguration().setPort(proxyPort);  // the server is the proxy itself
+        auto c = connectTo(proxy.port());
+        EXPECT_TRUE(c->waitClosed());
+        ASSERT_TRUE(proxy.waitIdle());
+        EXPECT_TRUE(proxy.notices().hasBalloonContaining(MAIL::relayErrorText(MAIL::ERR_SERVER_CONNECT)));
+        EXPECT_EQ(server.connections(), 0);
+    }
+}
+
+TEST_F(Conversation, SpoolFilesAreGoneWhateverWayTheSessionEnded)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 2);
+    {
+        auto c = client(proxy);
+        envelope(*c);
+        c->send("Subject: half a mail\r\n\r\nand the client leaves");
+        pause();
+    }
+    {
+        auto c = client(proxy);
+        envelope(*c);
+        c->send(Body + ".\r\n");
+        EXPECT_EQ(c->readReply().substr(0, 3), "450");
+    }
+    ASSERT_TRUE(proxy.waitIdle());
+    EXPECT_TRUE(listFolder(proxy.spoolFolder()).empty());
+}

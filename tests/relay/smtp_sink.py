@@ -1,0 +1,93 @@
+#!/usr/bin/python3
+"""A real SMTP server for the relay tests (Debian's aiosmtpd).
+
+Listens on 127.0.0.1, prints its port on the first line of standard output,
+and stores every mail it accepts in --dir as NNNN.env (sender, then one
+recipient per line) and NNNN.eml (the message bytes as received, after the
+SMTP transparency dots are removed). It stops when standard input closes or
+on SIGTERM.
+
+  --pipelining   also advertise PIPELINING (clients then pipeline)
+  --auth         offer AUTH PLAIN and LOGIN without TLS (user "user",
+                 password "secret")
+  --extensions   also advertise CHUNKING, BINARYMIME, BURL and STARTTLS,
+                 which the proxy must hide from its clients
+"""
+import argparse
+import os
+import signal
+import socket
+import sys
+import threading
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+class Recorder:
+    def __init__(self, folder, pipelining, extensions):
+        self.folder = folder
+        self.count = 0
+        self.pipelining = pipelining
+        self.extensions = extensions
+        self.lock = threading.Lock()
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        extra = []
+        if self.pipelining:
+            extra.append("250-PIPELINING")
+        if self.extensions:
+            extra += ["250-CHUNKING", "250-BINARYMIME", "250-BURL imap", "250-STARTTLS"]
+        return responses[:-1] + extra + responses[-1:]
+
+    async def handle_DATA(self, server, session, envelope):
+        with self.lock:
+            self.count += 1
+            base = os.path.join(self.folder, "%04d" % self.count)
+        with open(base + ".env.tmp", "w") as env:
+            env.write(envelope.mail_from + "\n")
+            for rcpt in envelope.rcpt_tos:
+                env.write(rcpt + "\n")
+        with open(base + ".eml", "wb") as eml:
+            eml.write(envelope.original_content)
+        os.rename(base + ".env.tmp", base + ".env")
+        return "250 2.0.0 Ok: queued"
+
+
+def authenticate(server, session, envelope, mechanism, auth_data):
+    if isinstance(auth_data, LoginPassword) and auth_data.login == b"user" and auth_data.password == b"secret":
+        return AuthResult(success=True)
+    return AuthResult(success=False, handled=False)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--pipelining", action="store_true")
+    parser.add_argument("--auth", action="store_true")
+    parser.add_argument("--extensions", action="store_true")
+    args = parser.parse_args()
+
+    options = {}
+    if args.auth:
+        options = {"authenticator": authenticate, "auth_require_tls": False}
+    handler = Recorder(args.dir, args.pipelining, args.extensions)
+    controller = Controller(handler, hostname="127.0.0.1", port=free_port(), **options)
+    controller.start()
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    print(controller.port, flush=True)
+    threading.Thread(target=lambda: (sys.stdin.read(), stop.set()), daemon=True).start()
+    stop.wait()
+    controller.stop()
+
+
+if __name__ == "__main__":
+    main()
