@@ -94,6 +94,7 @@ private:
     void refuseStartTls(const std::string& line, std::string_view argument);
     void handleAuth(const std::string& line, std::string_view argument);
     void handleEhlo(const std::string& line, std::string_view argument);
+    void handleRset(const std::string& line, std::string_view argument);
 
     // Sends a command line to the server and reads its whole reply.
     int exchange(const std::string& line, std::string& reply, bool secret);

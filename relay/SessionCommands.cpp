@@ -34,6 +34,7 @@ const SMTPCommunicator::Command SMTPCommunicator::Commands[] = {
     {"STARTTLS", &SMTPCommunicator::refuseStartTls},
     {"AUTH", &SMTPCommunicator::handleAuth},
     {"EHLO", &SMTPCommunicator::handleEhlo},
+    {"RSET", &SMTPCommunicator::handleRset},
 };
 
 namespace {
@@ -247,6 +248,16 @@ void SMTPCommunicator::handleAuth(const std::string& line, std::string_view /*ar
     const int code = exchange(line, reply, true);
     deliverReply(reply, code);
     authResponsePending_ = code == 334;
+}
+
+void SMTPCommunicator::handleRset(const std::string& line, std::string_view /*argument*/)
+{
+    std::string reply;
+    const int code = exchange(line, reply, false);
+    // The server forgot the envelope; so do we.
+    if (is2xx(code))
+        forgetMail();
+    deliverReply(reply, code);
 }
 
 void SMTPCommunicator::handleEhlo(const std::string& line, std::string_view /*argument*/)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -328,6 +329,38 @@ TEST_F(Conversation, RefusedMailKeepsTheRecipientsTheServerHolds)
     EXPECT_EQ(c->readReply().substr(0, 3), "250");
     ASSERT_EQ(proxy.presenter().shown().size(), 1u);
     EXPECT_EQ(proxy.presenter().shown()[0].bcc, "<first@corp.example>,");
+}
+
+TEST_F(Conversation, AcceptedRsetForgetsTheRecipients)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 1);
+    auto c = client(proxy);
+    c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<gone@evil.example>\r\nRSET\r\n"
+            "MAIL FROM:<a@corp.example>\r\nRCPT TO:<kept@evil.example>\r\nDATA\r\n");
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(c->readReply().substr(0, 3), "250") << i;
+    EXPECT_EQ(c->readReply().substr(0, 3), "354");
+    c->send(Body + ".\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 3), "250");
+    ASSERT_EQ(proxy.presenter().shown().size(), 1u);
+    EXPECT_EQ(proxy.presenter().shown()[0].bcc, "<kept@evil.example>,");
+}
+
+TEST_F(Conversation, AMailThatCannotBeStoredIsRefusedWhole)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 1);
+    // Something that is not a folder stands where the spool folder goes.
+    std::filesystem::create_directories(proxy.home() / "tmp");
+    writeFile(proxy.spoolFolder(), "not a folder");
+    auto c = client(proxy);
+    envelope(*c);
+    c->send(Body + ".\r\n");
+    EXPECT_EQ(c->readReply(), "451 4.3.0 Pelorus could not store this mail.\r\n");
+    EXPECT_TRUE(server.mails().empty());
+    EXPECT_EQ(server.received().find("DATA"), std::string::npos);
+    EXPECT_TRUE(proxy.notices().hasBalloonContaining("could not store"));
 }
 
 TEST_F(Conversation, RefusedRecipientIsNotTakenIn)
