@@ -1,0 +1,7 @@
+# Fuzz targets of message analysis: the header parser fed in blocks,
+# encoded words and parameters, both Base64 decoders, and the attachment
+# walk over a spool file (with the protection checks behind it).
+pelorus_fuzz_target(header_parser SOURCE header_parser.cpp LIBRARIES pelorus_analysis)
+pelorus_fuzz_target(decode_words SOURCE decode_words.cpp LIBRARIES pelorus_analysis)
+pelorus_fuzz_target(base64 SOURCE base64.cpp LIBRARIES pelorus_analysis)
+pelorus_fuzz_target(attachment_walk SOURCE attachment_walk.cpp LIBRARIES pelorus_analysis)
