@@ -7,6 +7,17 @@
 // (kind Password); PDF files for an encryption dictionary; ZIP archives for
 // entries that are all encrypted. Anything else, or a file that is missing,
 // unreadable or damaged, is not protected. Checks only read.
+//
+//   .doc .docm .docx, .xls .xlsm .xlsx .xlsb, .ppt .pps .pptm .pptx .ppsx
+//   .ppsm, .xps   DataSpacesCheck (IRM), then OfficeEncryptionCheck
+//                 (Password, which wins when both show)
+//   .pdf          PdfEncryptionCheck (Password)
+//   .zip          ZipEncryptionCheck, every file entry encrypted (Password)
+//
+// A check that fails (a PDF or ZIP that cannot be read or is not of its
+// format, or any failure inside an Office check) writes
+// "Access error:<n> <path>" through the diagnostics channel, where n is 1
+// for the Word family and 0 for the others, and leaves the file unprotected.
 #pragma once
 
 #include "foundation/Object.h"
