@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,4 +118,63 @@ void SMTPMessage::remove()
         MAIL::debug(getLogWriter(), "SMTPMessage#remove,2,deleted a file~%s", path_.c_str());
     path_.clear();
     created_ = false;
+}
+
+namespace {
+
+// Removes the files of an attachment folder, then the folder; never
+// follows a link.
+bool removeAttachmentFolder(int spool, const char* name)
+{
+    const int folder = ::openat(spool, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return false;
+    DIR* listing = ::fdopendir(folder);
+    if (listing == nullptr) {
+        ::close(folder);
+        return false;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view file = entry->d_name;
+        if (file != "." && file != "..")
+            ::unlinkat(folder, entry->d_name, 0);
+    }
+    ::closedir(listing);
+    return ::unlinkat(spool, name, AT_REMOVEDIR) == 0;
+}
+
+} // namespace
+
+int SMTPMessage::removeLeftovers()
+{
+    const std::string folder = spoolFolder();
+    if (folder.empty())
+        return 0;
+    const int spool = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (spool < 0)
+        return 0;
+    struct stat info{};
+    if (::fstat(spool, &info) != 0 || info.st_uid != ::geteuid()) {
+        ::close(spool);
+        return 0;
+    }
+    DIR* listing = ::fdopendir(spool);
+    if (listing == nullptr) {
+        ::close(spool);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        struct stat item{};
+        if (::fstatat(spool, entry->d_name, &item, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (name.ends_with(".msg") && S_ISREG(item.st_mode)) {
+            removed += ::unlinkat(spool, entry->d_name, 0) == 0 ? 1 : 0;
+        } else if (name.ends_with(".msg_attached") && S_ISDIR(item.st_mode)) {
+            removed += removeAttachmentFolder(spool, entry->d_name) ? 1 : 0;
+        }
+    }
+    ::closedir(listing);
+    return removed;
 }

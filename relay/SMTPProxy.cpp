@@ -22,6 +22,8 @@ using namespace MAIL;
 
 namespace {
 
+thread_local int constructionError = 0;
+
 // Shows the listener's message box and logs, then throws the code.
 [[noreturn]] void fail(int code, const char* box)
 {
@@ -31,8 +33,11 @@ namespace {
 
 } // namespace
 
+int SMTPProxy::lastSystemError() { return constructionError; }
+
 SMTPProxy::SMTPProxy()
 {
+    constructionError = 0;
     LogWriter* log = getLogWriter();
     ProxyConfiguration configuration;
     configuration.getProxyPort(port_);
@@ -45,12 +50,14 @@ SMTPProxy::SMTPProxy()
     stopEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     listenSocket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenSocket_ < 0 || stopEvent_ < 0) {
+        constructionError = errno;
         error(log, "SmtpProxyThreaMain,4,");
         closeSockets();
         fail(ERR_SOCKET, "Error in socket fuction:INVALID_SOCKET\r\n");
     }
     const int on = 1;
     if (::setsockopt(listenSocket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        constructionError = errno;
         closeSockets();
         error(log, "SmtpProxyThreaMain,4,Failed to setsockopt");
         fail(ERR_SETSOCKOPT, "Error in setsockopt fuction(SO_REUSEADDR).\r\n");
@@ -66,12 +73,14 @@ SMTPProxy::SMTPProxy()
         bindError = ::bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
     }
     if (bindError != 0) {
+        constructionError = bindError;
         error(log, "SmtpProxyThreaMain,5,bind error %d", bindError);
         closeSockets();
         fail(ERR_BIND, "Error in bind fuction.\r\nCheck the port number for Pelorus.");
     }
     if (::listen(listenSocket_, 100) != 0) {
         const int listenError = errno;
+        constructionError = listenError;
         error(log, "SmtpProxyThreaMain,6,listen error %d", listenError);
         closeSockets();
         fail(ERR_LISTEN, "Error in listen fuction.\r\n");

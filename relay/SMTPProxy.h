@@ -28,6 +28,9 @@ public:
     void stop();
 
     std::uint16_t getPort() const { return port_; }
+    // The system error (errno) behind the last failed construction on
+    // this thread, so the program can say why it cannot listen.
+    static int lastSystemError();
     // The listening address, network byte order.
     std::uint32_t getAddress() const { return address_; }
 

@@ -82,8 +82,8 @@ void SMTPCommunicator::resetServerQuietly()
 
 void SMTPCommunicator::refuseData(const char* reply, const char* notice, const std::string& subject)
 {
-    sendToClient(reply);
     showErrorBalloon(subjectNotice(notice, balloonSubject(subject, 210)));
+    sendToClient(reply);
     resetServerQuietly();
 }
 

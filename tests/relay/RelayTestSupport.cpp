@@ -399,9 +399,14 @@ std::vector<std::string> NoticeRecorder::boxes() const
 
 bool NoticeRecorder::hasBalloonContaining(const std::string& text) const
 {
-    for (const auto& balloon : balloons())
-        if (balloon.text.find(text) != std::string::npos)
-            return true;
+    // A balloon may follow the reply the test has just read: allow it time.
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    do {
+        for (const auto& balloon : balloons())
+            if (balloon.text.find(text) != std::string::npos)
+                return true;
+        ::usleep(10000);
+    } while (Clock::now() < deadline);
     return false;
 }
 

@@ -144,6 +144,7 @@ public:
     ~NoticeRecorder();
     std::vector<MAIL::Balloon> balloons() const;
     std::vector<std::string> boxes() const;
+    // True once a balloon holding text was shown (waits up to 5 seconds).
     bool hasBalloonContaining(const std::string& text) const;
 
 private:
