@@ -1,0 +1,181 @@
+#!/usr/bin/python3
+"""The relay's speed and memory, through the proxy and directly.
+
+  relay_bench.py PELORUS_EXECUTABLE
+
+Starts postfix's smtp-sink on 127.0.0.1, the given pelorus (headless, its
+own folders, the benchmark recipient fully trusted so no confirmation is
+asked), and drives both with smtp-source. Every figure is measured in this
+one run; the sink's own message count is checked after each case. Nothing
+leaves 127.0.0.1.
+"""
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SINK = "/usr/sbin/smtp-sink"
+SOURCE = "/usr/sbin/smtp-source"
+RECIPIENT = "bench@example.com"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Sink:
+    """smtp-sink with its running counters ("sess=.. quit=.. mesg=..")."""
+
+    def __init__(self):
+        self.port = free_port()
+        self.out = tempfile.TemporaryFile()
+        user = ["-u", "nobody"] if os.geteuid() == 0 else []
+        self.proc = subprocess.Popen([SINK, "-c", *user, "-m", "512", "127.0.0.1:%d" % self.port, "512"],
+                                     stdout=self.out, stderr=subprocess.STDOUT)
+        wait_listening(self.port)
+
+    def messages(self):
+        self.out.seek(0)
+        counts = re.findall(rb"mesg=(\d+)", self.out.read())
+        return int(counts[-1]) if counts else 0
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+def wait_listening(port, seconds=20):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise SystemExit("nothing listens on port %d" % port)
+
+
+class Proxy:
+    def __init__(self, executable, sink_port):
+        self.home = tempfile.mkdtemp(prefix="pelorus-bench-")
+        self.port = free_port()
+        self.env = {"HOME": self.home, "PATH": "/usr/bin:/bin", "LC_ALL": "C.UTF-8"}
+        for name in ("config", "state", "cache", "run", "tmp"):
+            os.makedirs(os.path.join(self.home, name))
+        self.env.update({"XDG_CONFIG_HOME": self.home + "/config", "XDG_STATE_HOME": self.home + "/state",
+                         "XDG_CACHE_HOME": self.home + "/cache", "XDG_RUNTIME_DIR": self.home + "/run",
+                         "TEMP": self.home + "/tmp"})
+        os.makedirs(os.path.join(self.home, "config/Pelorus"))
+        with open(os.path.join(self.home, "config/Pelorus/TrustedRecipient.plx"), "w") as f:
+            f.write(RECIPIENT + "\n")
+        self.proc = subprocess.Popen([executable, "--headless", "--server", "127.0.0.1", "--port", str(sink_port),
+                                      "--proxy-port", str(self.port)],
+                                     env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        wait_listening(self.port)
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def peak_memory_kib(self):
+        with open("/proc/%d/status" % self.proc.pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+        return 0
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.wait(timeout=30)
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def source(port, *options):
+    started = time.monotonic()
+    subprocess.run([SOURCE, "-f", "alice@example.com", "-t", RECIPIENT, *options, "127.0.0.1:%d" % port],
+                   check=True, stdout=subprocess.DEVNULL)
+    return time.monotonic() - started
+
+
+def counted(sink, expected, run):
+    before = sink.messages()
+    seconds = run()
+    time.sleep(0.2)
+    got = sink.messages() - before
+    if got != expected:
+        raise SystemExit("the sink counted %d messages, expected %d" % (got, expected))
+    return seconds
+
+
+def open_sessions(port, count, with_data):
+    sockets = []
+    for _ in range(count):
+        s = socket.create_connection(("127.0.0.1", port))
+        s.recv(1024)
+        if with_data:
+            s.sendall(b"MAIL FROM:<a@example.com>\r\n")
+            s.recv(1024)
+            s.sendall(b"RCPT TO:<" + RECIPIENT.encode() + b">\r\n")
+            s.recv(1024)
+            s.sendall(b"DATA\r\n")
+            s.recv(1024)
+            s.sendall(b"Subject: held\r\n\r\n" + b"x" * 8192 + b"\r\n")
+        sockets.append(s)
+    return sockets
+
+
+def main():
+    executable = os.path.abspath(sys.argv[1])
+    sink = Sink()
+    proxy = Proxy(executable, sink.port)
+    rows = []
+    try:
+        big = ["-d", "-s", "1", "-m", "20", "-l", str(25 * 1024 * 1024)]
+        direct = counted(sink, 20, lambda: source(sink.port, *big))
+        cpu_before = proxy.cpu_seconds()
+        through = counted(sink, 20, lambda: source(proxy.port, *big))
+        rows.append(("20 x 25 MB, one session: proxy / direct time", "%.2f" % (through / direct), "<= 1.5",
+                     "direct %.2f s, proxy %.2f s, proxy CPU %.2f s" % (direct, through,
+                                                                        proxy.cpu_seconds() - cpu_before)))
+
+        small = ["-s", "20", "-m", "2000", "-l", "5120"]
+        direct = counted(sink, 2000, lambda: source(sink.port, *small))
+        through = counted(sink, 2000, lambda: source(proxy.port, *small))
+        rows.append(("2000 x 5 KB, 20 sessions: proxy / direct throughput", "%.2f" % (direct / through), ">= 0.5",
+                     "direct %.0f mails/s, proxy %.0f mails/s" % (2000 / direct, 2000 / through)))
+
+        idle = open_sessions(proxy.port, 50, False)
+        cpu_before = proxy.cpu_seconds()
+        time.sleep(10)
+        idle_cpu = proxy.cpu_seconds() - cpu_before
+        for s in idle:
+            s.close()
+        rows.append(("50 sessions idle for 10 s: proxy CPU", "%.3f s" % idle_cpu, "< 0.1 s", ""))
+
+        held = open_sessions(proxy.port, 100, True)
+        time.sleep(1)
+        peak = proxy.peak_memory_kib()
+        for s in held:
+            s.close()
+        rows.append(("100 concurrent sessions: peak memory (VmHWM)", "%.1f MB" % (peak / 1024), "< 64 MB", ""))
+    finally:
+        proxy.stop()
+        sink.stop()
+
+    width = max(len(r[0]) for r in rows)
+    print("%-*s  %-10s  %-8s  %s" % (width, "measure", "figure", "goal", "detail"))
+    for name, figure, goal, detail in rows:
+        print("%-*s  %-10s  %-8s  %s" % (width, name, figure, goal, detail))
+
+
+if __name__ == "__main__":
+    main()

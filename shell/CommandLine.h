@@ -1,0 +1,39 @@
+// CommandLine: the program's options.
+//
+//   pelorus [--headless] [--verbose] [--server HOST] [--port N]
+//           [--proxy-port N] [--listen ADDRESS] [--version] [--help]
+//
+// parseCommandLine() only reads the words; applySettingOptions() checks
+// every given setting with its own field's rule before any is stored, and
+// stores them as the Properties dialog would.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace MAIL {
+
+struct ProgramOptions {
+    bool headless = false;
+    bool verbose = false;
+    bool version = false;
+    bool help = false;
+    std::optional<std::string> server;
+    std::optional<std::string> port;
+    std::optional<std::string> proxyPort;
+    std::optional<std::string> listen;
+};
+
+// Reads the arguments; false with a message for an unknown or incomplete one.
+bool parseCommandLine(const std::vector<std::string>& arguments, ProgramOptions& options, std::string& message);
+
+// Validates and stores the settings given on the command line. False with
+// the message of the first failing check (nothing stored then). warning is
+// set when the listening address lets other machines use the proxy.
+bool applySettingOptions(const ProgramOptions& options, std::string& message, std::string& warning);
+
+// The --help text.
+const char* usageText();
+
+} // namespace MAIL

@@ -1,0 +1,49 @@
+// Program: what happens between main() and the front end's own loop.
+//
+// prepareProcess() runs first, before any thread exists: SIGPIPE ignored,
+// SIGINT, SIGTERM and SIGHUP blocked (the front end waits for them on a
+// signalfd), the locale set once. startProgram() parses the command line,
+// stores the settings it names, creates the log, takes the single-instance
+// lock and removes the mails an earlier run left behind; it answers an exit
+// status when the program must end there. runHeadless() is the terminal
+// front end. listenerFailure() turns a listener that cannot be created into
+// the message and exit status the user gets.
+#pragma once
+
+#include "foundation/Mutex.h"
+#include "shell/CommandLine.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace MAIL {
+
+class ProxyService;
+
+void prepareProcess();
+
+struct StartedProgram {
+    ProgramOptions options;
+    std::unique_ptr<Mutex> instanceLock;
+};
+
+// The exit status when the program ends here (help, version, bad options,
+// another copy running); nothing when it goes on.
+std::optional<int> startProgram(int argc, char** argv, StartedProgram& started);
+
+// True when no display is there for a window toolkit.
+bool noDisplay();
+
+// The lines for a listener that could not be created, and the exit status:
+// the code's low 8 bits, or 1 when they are 0.
+int listenerFailure(int code, std::string& lines);
+
+// The terminal front end: notices on standard error, confirmations at the
+// terminal prompt, until SIGINT, SIGTERM or SIGHUP. Returns the exit status.
+int runHeadless(const ProgramOptions& options);
+
+// Tells a user without a stored server how to set one.
+void remindOfMissingServer();
+
+} // namespace MAIL

@@ -1,0 +1,114 @@
+#include "shell/ProxyService.h"
+
+#include "config/LogWriter.h"
+#include "config/ProxyConfiguration.h"
+#include "relay/SMTPMessage.h"
+#include "relay/SMTPProxy.h"
+#include "relay/SessionRegistry.h"
+#include "shell/IPAddressChangeNotifier.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace MAIL {
+
+namespace {
+constexpr auto SessionGrace = std::chrono::seconds(5);
+}
+
+ProxyService::ProxyService() = default;
+
+ProxyService::~ProxyService() { stop(); }
+
+void ProxyService::startListener()
+{
+    auto* listener = new SMTPProxy();  // throws the relay code when it cannot listen
+    listenerHandle_ = listener->getHandle();
+    port_ = listener->getPort();
+    listener_ = listener;
+    try {
+        listener->start();
+    } catch (...) {
+        delete listener;
+        listener_ = nullptr;
+        throw;
+    }
+    debug(getLogWriter(), "Pelorus#WinMain,5,Started an smtpProxy thread");
+}
+
+void ProxyService::stopListener()
+{
+    if (listener_ == nullptr)
+        return;
+    listener_->stop();  // the listener deletes itself; only its handle is used from here
+    listener_ = nullptr;
+    debug(getLogWriter(), "Pelorus#WinMain,4,Waiting a termination of smtpProxy thread");
+    listenerHandle_.wait(ThreadHandle::Infinite);
+    debug(getLogWriter(), "Pelorus#WinMain,4,Terminated the smtpProxy thread");
+}
+
+void ProxyService::start(ConnectivityPost post)
+{
+    watcher_ = std::make_unique<IPAddressChangeNotifier>(std::move(post));
+    watcher_->start();
+    try {
+        startListener();
+    } catch (...) {
+        watcher_->stop();
+        watcher_->wait(ThreadHandle::Infinite);
+        watcher_.reset();
+        throw;
+    }
+}
+
+void ProxyService::restartListener()
+{
+    SMTPProxy* old = listener_;
+    ThreadHandle oldHandle = listenerHandle_;
+    const std::uint16_t oldPort = port_;
+    try {
+        startListener();
+    } catch (...) {
+        listener_ = old;
+        listenerHandle_ = oldHandle;
+        port_ = oldPort;
+        throw;
+    }
+    if (old != nullptr) {
+        old->stop();
+        oldHandle.wait(ThreadHandle::Infinite);
+    }
+}
+
+void ProxyService::stop()
+{
+    if (watcher_) {
+        debug(getLogWriter(), "Pelorus#WinMain,4,Waiting a termination of notifier thread");
+        watcher_->stop();
+        watcher_->wait(ThreadHandle::Infinite);
+        watcher_.reset();
+        debug(getLogWriter(), "Pelorus#WinMain,4,Terminated the notifier thread");
+    }
+    stopListener();
+    SessionRegistry& sessions = SessionRegistry::instance();
+    sessions.stopAll();
+    const auto deadline = std::chrono::steady_clock::now() + SessionGrace;
+    while (sessions.count() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Mails of sessions that did not end in time must not stay on disk.
+    SMTPMessage::removeLeftovers();
+}
+
+std::string ProxyService::notice(int state)
+{
+    const char* text = state != 0 ? "Connected to the Internet." : "Not connected to the Internet.";
+    if (!firstNotice_)
+        return text;
+    firstNotice_ = false;
+    char startup[256];
+    std::snprintf(startup, sizeof startup, "Started Pelorus(Local SMTP Proxy)\r\nPortNumber:%d\r\n\r\n%s", port_, text);
+    return startup;
+}
+
+} // namespace MAIL

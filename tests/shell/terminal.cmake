@@ -1,0 +1,7 @@
+# The terminal front end: the prompt driven through a pseudo-terminal, and
+# what is printed without one.
+pelorus_add_test(terminal_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/TerminalChild.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TerminalPresenterTest.cpp
+  LIBRARIES pelorus_shell)
