@@ -1,6 +1,7 @@
 #include "config/Registry.h"
 
 #include "config/RegFile.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileFolder.h"
 #include "foundation/UserFolders.h"
 
@@ -26,21 +27,8 @@ constexpr std::size_t DefaultBufferSize = 1024;
 // Serialises changes inside this process; flock does it across processes.
 std::mutex writeLock;
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
+using Descriptor = FileDescriptor;
 
-private:
-    int fd_;
-};
 
 enum class ReadResult { Ok, Missing, Failed };
 

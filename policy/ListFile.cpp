@@ -2,6 +2,7 @@
 
 #include "config/LogWriter.h"
 #include "foundation/Diagnostics.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileFolder.h"
 #include "foundation/UserFolders.h"
 
@@ -20,30 +21,7 @@ namespace MAIL {
 
 namespace {
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-    }
-    int get() const { return fd_; }
-    void reset(int fd)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
+using Descriptor = FileDescriptor;
 
 // A file created beside a target, exclusively and 0600, that replaces the
 // target only through commit(); otherwise it is removed again.

@@ -8,6 +8,7 @@
 #include "relay/SMTPCommunicator.h"
 
 #include "config/LogWriter.h"
+#include "foundation/FileDescriptor.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionRegistry.h"
@@ -27,22 +28,6 @@ using namespace MAIL;
 namespace {
 
 constexpr std::size_t StreamChunk = 131072;
-
-// Closes a descriptor when it goes out of scope.
-class FileCloser {
-public:
-    explicit FileCloser(int fd) : fd_(fd) {}
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-    ~FileCloser()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-
-private:
-    int fd_;
-};
 
 } // namespace
 
@@ -68,7 +53,7 @@ int SMTPCommunicator::sendData(const std::string& subject)
     const std::string& path = spool_.getPath();
     debug(log, "SMTPCommunicator#sendData,4,Try to open a local file %s", path.c_str());
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    FileCloser closer(fd);
+    const FileDescriptor closer(fd);
     if (fd < 0) {
         debug(log, "SMTPCommunicator#sendData,5,Failed to open a file %s", path.c_str());
         refuseData("451 4.3.0 Pelorus could not store this mail.\r\n", "Pelorus could not store a mail:",

@@ -3,6 +3,7 @@
 #include "analysis/message/AttachmentWalk.h"
 #include "analysis/message/EncodedWords.h"
 #include "config/LogWriter.h"
+#include "foundation/FileDescriptor.h"
 
 #include <cerrno>
 
@@ -12,24 +13,7 @@
 #include <unistd.h>
 
 namespace {
-
-// Owns a descriptor for the span of one call.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
+using Descriptor = MAIL::FileDescriptor;
 } // namespace
 
 AttachedFiles::AttachedFiles(const char* spoolPath, const char* boundary)
