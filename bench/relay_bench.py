@@ -116,6 +116,47 @@ def counted(sink, expected, run):
     return seconds
 
 
+def expect(s, code):
+    reply = b""
+    while True:
+        reply += s.recv(65536)
+        lines = reply.split(b"\r\n")
+        # A whole reply: its last complete line has a space after the code.
+        if len(lines) > 1 and len(lines[-2]) >= 4 and lines[-2][3:4] == b" ":
+            break
+    if not reply.startswith(code):
+        raise SystemExit("unexpected reply %r" % reply[:200])
+
+
+def phases(port, size):
+    """One mail of the given size, on a connection of its own: seconds from
+    connecting until DATA's 354 (greeting and envelope, each relayed to the
+    server), from there until the last byte is handed over (the proxy
+    receiving it into its spool), and from there until the 250 (the proxy
+    judging the mail and sending it on)."""
+    line = b"x" * 998 + b"\r\n"
+    body = b"Subject: phases\r\n\r\n" + line * (size // len(line)) + b".\r\n"
+    connecting = time.monotonic()
+    with socket.create_connection(("127.0.0.1", port)) as s:
+        expect(s, b"220")
+        for command, code in ((b"EHLO bench", b"250"), (b"MAIL FROM:<alice@example.com>", b"250"),
+                              (b"RCPT TO:<" + RECIPIENT.encode() + b">", b"250"), (b"DATA", b"354")):
+            s.sendall(command + b"\r\n")
+            expect(s, code)
+        started = time.monotonic()
+        s.sendall(body)
+        handed = time.monotonic()
+        expect(s, b"250")
+        done = time.monotonic()
+        s.sendall(b"QUIT\r\n")
+    return started - connecting, handed - started, done - handed
+
+
+def mean_phases(port, size, count):
+    runs = [phases(port, size) for _ in range(count)]
+    return tuple(sum(run[i] for run in runs) / count for i in range(3))
+
+
 def open_sessions(port, count, with_data):
     sockets = []
     for _ in range(count):
@@ -146,6 +187,15 @@ def main():
         rows.append(("20 x 25 MB, one session: proxy / direct time", "%.2f" % (through / direct), "<= 1.5",
                      "direct %.2f s, proxy %.2f s, proxy CPU %.2f s" % (direct, through,
                                                                         proxy.cpu_seconds() - cpu_before)))
+
+        # Where the time goes, mail by mail: envelope, receive, judge and send.
+        for label, size, count, unit, scale in (("one 25 MB mail", 25 * 1024 * 1024, 1, "s", 1),
+                                                ("one 5 KB mail (mean of 200)", 5120, 200, "ms", 1000)):
+            direct_phases = counted(sink, count, lambda: mean_phases(sink.port, size, count))
+            proxy_phases = counted(sink, count, lambda: mean_phases(proxy.port, size, count))
+            shown = lambda p: " / ".join("%.2f" % (x * scale) for x in p)
+            rows.append((label + ": envelope / receive / judge and send", shown(proxy_phases) + " " + unit, "",
+                         "direct: %s %s" % (shown(direct_phases), unit)))
 
         small = ["-s", "20", "-m", "2000", "-l", "5120"]
         direct = counted(sink, 2000, lambda: source(sink.port, *small))

@@ -8,6 +8,7 @@
 #include "relay/ServerConnection.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 #include <thread>
 
@@ -65,6 +66,43 @@ TEST(DataScanner, FindsTheMarkOnTheStream)
     for (char c : mail)
         single.emplace_back(1, c);
     EXPECT_EQ(scanPieces(single).taken, end);
+}
+
+// The scanner skips through lines with memchr; on random streams of line
+// ends, dots and text, cut at random places, it must agree with the rules
+// written out plainly: the data ends at the first CR LF "." CR LF (the
+// DATA line's CR LF counting as its start), and an LF without its CR or a
+// CR without its LF before that end is a bare line end.
+TEST(DataScanner, AgreesWithThePlainRulesOnRandomStreams)
+{
+    std::mt19937 random(20261207);
+    const char alphabet[] = {'\r', '\n', '.', 'a'};
+    for (int round = 0; round < 20000; ++round) {
+        std::string data;
+        const int length = static_cast<int>(random() % 40);
+        for (int i = 0; i < length; ++i)
+            data += alphabet[random() % 4];
+        std::vector<std::string> pieces;
+        for (std::size_t at = 0; at < data.size();) {
+            const std::size_t size = 1 + random() % 12;
+            pieces.push_back(data.substr(at, size));
+            at += size;
+        }
+        const std::size_t mark = ("\r\n" + data).find("\r\n.\r\n");
+        const bool ends = mark != std::string::npos;
+        const std::size_t taken = ends ? mark + 3 : data.size();
+        bool bare = false;
+        for (std::size_t i = 0; i < taken; ++i) {
+            if (data[i] == '\n' && (i == 0 || data[i - 1] != '\r'))
+                bare = true;
+            if (data[i] == '\r' && i + 1 < taken && data[i + 1] != '\n')
+                bare = true;
+        }
+        const ScanResult result = scanPieces(pieces);
+        ASSERT_EQ(result.ended, ends) << testing::PrintToString(data);
+        ASSERT_EQ(result.taken, taken) << testing::PrintToString(data);
+        ASSERT_EQ(result.bare, bare) << testing::PrintToString(data);
+    }
 }
 
 TEST(DataScanner, DotStuffingAndLookalikesDoNotEndTheData)
