@@ -127,6 +127,25 @@ TEST(DataScanner, DotStuffingAndLookalikesDoNotEndTheData)
     }
 }
 
+// sendAll sends at once while the buffer takes the bytes, waits while a
+// peer that stops reading fills it, and gives up with -2 when its limit
+// passes; a peer that has gone is a failure, not a time-out.
+TEST(Socket, SendAllWaitsWithinItsLimit)
+{
+    SocketPair pair;
+    const std::string small = "250 OK\r\n";
+    EXPECT_EQ(pair.ours.sendAll(small.data(), small.size(), 1), static_cast<ssize_t>(small.size()));
+    const std::string big(16 * 1024 * 1024, 'x');
+    EXPECT_EQ(pair.ours.sendAll(big.data(), big.size(), 1), -2);
+    EXPECT_TRUE(pair.ours.timedOut());
+
+    SocketPair gone;
+    ::close(gone.peer);
+    gone.peer = -1;
+    EXPECT_EQ(gone.ours.sendAll(small.data(), small.size(), 1), -2);
+    EXPECT_FALSE(gone.ours.timedOut());
+}
+
 TEST(ReplyReader, ReadsWholeRepliesHoweverTheyArrive)
 {
     SocketPair pair;
