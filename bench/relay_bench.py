@@ -1,19 +1,25 @@
 #!/usr/bin/python3
 """The relay's speed and memory, through the proxy and directly.
 
-  relay_bench.py PELORUS_EXECUTABLE
+  relay_bench.py PELORUS_EXECUTABLE [--tls-only]
 
 Starts postfix's smtp-sink on 127.0.0.1, the given pelorus (headless, its
 own folders, the benchmark recipient fully trusted so no confirmation is
 asked), and drives both with smtp-source. Every figure is measured in this
 one run; the sink's own message count is checked after each case. Nothing
 leaves 127.0.0.1.
+
+The STARTTLS case sends the 25 MB mails to bench/tls_sink.py (certificate
+from a test CA made here with the openssl command) through a pelorus set to
+"--security starttls", and directly with STARTTLS from the same client
+(--tls-only runs this case alone, without postfix's tools).
 """
 import os
 import re
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -63,7 +69,7 @@ def wait_listening(port, seconds=20):
 
 
 class Proxy:
-    def __init__(self, executable, sink_port):
+    def __init__(self, executable, sink_port, extra=()):
         self.home = tempfile.mkdtemp(prefix="pelorus-bench-")
         self.port = free_port()
         self.env = {"HOME": self.home, "PATH": "/usr/bin:/bin", "LC_ALL": "C.UTF-8"}
@@ -76,7 +82,7 @@ class Proxy:
         with open(os.path.join(self.home, "config/Pelorus/TrustedRecipient.plx"), "w") as f:
             f.write(RECIPIENT + "\n")
         self.proc = subprocess.Popen([executable, "--headless", "--server", "127.0.0.1", "--port", str(sink_port),
-                                      "--proxy-port", str(self.port)],
+                                      "--proxy-port", str(self.port), *extra],
                                      env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         wait_listening(self.port)
@@ -174,8 +180,132 @@ def open_sessions(port, count, with_data):
     return sockets
 
 
+TLS_MAILS = 10
+TLS_SIZE = 25 * 1024 * 1024
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def make_certificates(folder):
+    """A test CA and a certificate it signed for 127.0.0.1."""
+    def run(*argv):
+        subprocess.run(argv, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ca, key, csr, cert = (os.path.join(folder, n) for n in ("ca", "server.key", "server.csr", "server.pem"))
+    curve = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    run("openssl", "req", "-x509", *curve, "-keyout", ca + ".key", "-out", ca + ".pem", "-days", "2",
+        "-subj", "/CN=Pelorus Bench CA", "-addext", "basicConstraints=critical,CA:TRUE")
+    run("openssl", "req", *curve, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1")
+    with open(os.path.join(folder, "ext"), "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n")
+    run("openssl", "x509", "-req", "-in", csr, "-CA", ca + ".pem", "-CAkey", ca + ".key", "-CAcreateserial",
+        "-out", cert, "-days", "2", "-extfile", os.path.join(folder, "ext"))
+    return ca + ".pem", cert, key
+
+
+class TlsSink:
+    def __init__(self, cert, key):
+        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "tls_sink.py"), cert, key],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.port = int(self.proc.stdout.readline())
+        self.count = 0
+
+    def messages(self):
+        # The sink prints "mesg=N" after each message; read what is there.
+        os.set_blocking(self.proc.stdout.fileno(), False)
+        data = self.proc.stdout.read() or b""
+        counts = re.findall(rb"mesg=(\d+)", data)
+        if counts:
+            self.count = int(counts[-1])
+        return self.count
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+def smtp_client(port, mails, starttls_ca=None, waits=None):
+    """One session of `mails` 25 MB mails; STARTTLS first when given a CA.
+    The time from the end of each mail's data to its 250 goes to waits."""
+    waits = [] if waits is None else waits
+    line = b"x" * 78 + b"\r\n"
+    body = b"Subject: tls bench\r\n\r\n" + line * (TLS_SIZE // len(line)) + b".\r\n"
+    sock = socket.create_connection(("127.0.0.1", port))
+    reader = sock.makefile("rb")
+
+    def reply():
+        while True:
+            text = reader.readline()
+            if not text or text[3:4] != b"-":
+                if not text[:1] in (b"2", b"3"):
+                    raise SystemExit("unexpected reply %r" % text)
+                return text
+
+    reply()
+    sock.sendall(b"EHLO bench.example\r\n")
+    reply()
+    if starttls_ca:
+        sock.sendall(b"STARTTLS\r\n")
+        reply()
+        context = ssl.create_default_context(cafile=starttls_ca)
+        sock = context.wrap_socket(sock, server_hostname="127.0.0.1")
+        reader = sock.makefile("rb")
+        sock.sendall(b"EHLO bench.example\r\n")
+        reply()
+    started = time.monotonic()
+    for _ in range(mails):
+        sock.sendall(b"MAIL FROM:<alice@example.com>\r\n")
+        reply()
+        sock.sendall(b"RCPT TO:<" + RECIPIENT.encode() + b">\r\n")
+        reply()
+        sock.sendall(b"DATA\r\n")
+        reply()
+        sock.sendall(body)
+        sent = time.monotonic()
+        reply()
+        # Through the proxy, the wait for the 250 is the TLS leg (with the
+        # judging of the mail before it).
+        waits.append(time.monotonic() - sent)
+    seconds = time.monotonic() - started
+    sock.sendall(b"QUIT\r\n")
+    reader.readline()
+    sock.close()
+    return seconds
+
+
+def tls_rows(executable):
+    folder = tempfile.mkdtemp(prefix="pelorus-bench-tls-")
+    try:
+        ca, cert, key = make_certificates(folder)
+        sink = TlsSink(cert, key)
+        proxy = Proxy(executable, sink.port, ["--security", "starttls", "--ca-file", ca, "--verify-server", "1"])
+        try:
+            direct = counted(sink, TLS_MAILS, lambda: smtp_client(sink.port, TLS_MAILS, ca))
+            cpu_before = proxy.cpu_seconds()
+            leg = []
+            through = counted(sink, TLS_MAILS, lambda: smtp_client(proxy.port, TLS_MAILS, None, leg))
+            cpu = proxy.cpu_seconds() - cpu_before
+        finally:
+            proxy.stop()
+            sink.stop()
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    megabytes = TLS_MAILS * TLS_SIZE / 1e6
+    return [("%d x 25 MB over STARTTLS, one session: proxy / direct time" % TLS_MAILS, "%.2f" % (through / direct),
+             "<= 1.5", "direct %.2f s, proxy %.2f s" % (direct, through)),
+            ("  TLS leg through the proxy (end of data to 250)", "%.0f MB/s" % (megabytes / sum(leg)), "",
+             "judging included; direct STARTTLS end to end %.0f MB/s" % (megabytes / direct)),
+            ("  proxy CPU for the STARTTLS case", "%.2f s" % cpu, "", "")]
+
+
 def main():
     executable = os.path.abspath(sys.argv[1])
+    if len(sys.argv) > 2 and sys.argv[2] == "--tls-only":
+        print_rows(tls_rows(executable))
+        return
     sink = Sink()
     proxy = Proxy(executable, sink.port)
     rows = []
@@ -220,7 +350,11 @@ def main():
     finally:
         proxy.stop()
         sink.stop()
+    rows += tls_rows(executable)
+    print_rows(rows)
 
+
+def print_rows(rows):
     width = max(len(r[0]) for r in rows)
     print("%-*s  %-10s  %-8s  %s" % (width, "measure", "figure", "goal", "detail"))
     for name, figure, goal, detail in rows:

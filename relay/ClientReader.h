@@ -18,6 +18,7 @@ namespace MAIL {
 class ClientReader {
 public:
     static constexpr std::size_t MaximumLine = 64 * 1024;
+    static constexpr std::size_t ReceiveSize = 128 * 1024;
 
     enum class Status { Ok, Closed, Failed, TimedOut, TooLong };
 

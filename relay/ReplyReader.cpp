@@ -51,6 +51,7 @@ int replyCode(std::string_view reply)
 bool ReplyReader::read(std::string& reply, int& code, int timeoutMilliseconds)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    timedOut_ = false;
     char chunk[16384];
     for (;;) {
         const std::size_t end = replyEnd(pending_);
@@ -63,11 +64,15 @@ bool ReplyReader::read(std::string& reply, int& code, int timeoutMilliseconds)
         if (pending_.size() > MaximumReply)
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        if (left <= 0) {
+            timedOut_ = true;
             return false;
-        const ssize_t n = socket_.receive(chunk, sizeof chunk, static_cast<int>(left));
-        if (n <= 0)
+        }
+        const ssize_t n = transport_->receive(chunk, sizeof chunk, static_cast<int>(left));
+        if (n <= 0) {
+            timedOut_ = n < 0 && transport_->timedOut();
             return false;
+        }
         pending_.append(chunk, static_cast<std::size_t>(n));
     }
 }

@@ -21,7 +21,11 @@ class ReplyReader {
 public:
     static constexpr std::size_t MaximumReply = 64 * 1024;
 
-    explicit ReplyReader(Socket& socket) : socket_(socket) {}
+    explicit ReplyReader(Transport& transport) : transport_(&transport) {}
+
+    // Reads from now on through another transport over the same connection
+    // (the TLS layer after a handshake).
+    void use(Transport& transport) { transport_ = &transport; }
 
     // Reads one whole reply (all its lines, line ends included) and its
     // code (the first three digits; 0 when they are not digits).
@@ -29,10 +33,13 @@ public:
 
     // Bytes received beyond the last reply.
     bool hasPending() const { return !pending_.empty(); }
+    // Whether the last failed read ran out of time (not closed, not broken).
+    bool timedOut() const { return timedOut_; }
 
 private:
-    Socket& socket_;
+    Transport* transport_;
     std::string pending_;
+    bool timedOut_ = false;
 };
 
 // The code of a reply text: its first three characters as digits, else 0.

@@ -10,6 +10,7 @@
 #include "policy/TrustedRecipient.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
+#include "relay/SecureConnection.h"
 #include "relay/SessionRegistry.h"
 #include "relay/SessionText.h"
 
@@ -20,8 +21,9 @@
 using namespace MAIL;
 
 SMTPCommunicator::SMTPCommunicator(int clientHandle, std::string server, std::uint16_t port,
-                                   bool serverConfigured, ListenEndpoint self)
-    : serverName_(std::move(server)), serverPort_(port), serverConfigured_(serverConfigured), self_(self)
+                                   bool serverConfigured, ListenEndpoint self, ServerSecurity security)
+    : serverName_(std::move(server)), serverPort_(port), serverConfigured_(serverConfigured), self_(self),
+      security_(std::move(security))
 {
     clientSocket_.attach(clientHandle);
     debug(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,1,server=[%s] port=[%d]", serverName_.c_str(),
@@ -34,6 +36,13 @@ SMTPCommunicator::~SMTPCommunicator() { SessionRegistry::instance().remove(this)
 
 void SMTPCommunicator::connectServer()
 {
+    if (security_.mode == SecurityMode::Unknown) {
+        // Never a quiet fall-back to plain text.
+        refuseInsecure(ERR_TLS_SECURITY_SETTING, "unknown Security setting [" + security_.setting + "]");
+    }
+    if (security_.mode != SecurityMode::None && !security_.verify)
+        error(getLogWriter(), "SMTPCommunicator#connectServer,6,Certificate verification is off (VerifyServer=0): "
+                              "the SMTP server is not checked");
     // On the session thread, so a slow or silent server never holds up the
     // listener's accepting of other clients.
     ConnectResult connection;
@@ -68,12 +77,7 @@ void SMTPCommunicator::run()
     debug(getLogWriter(), "SMTPCommunicator#run,1,Start");
     try {
         connectServer();
-        const int code = fromServerToClient();
-        if (code != 220) {
-            error(getLogWriter(), "SMTPCommunicator#run,2,SMTPServer not ready:error=%d", code);
-            showErrorBalloon("SMTP Server is NOT ready.");
-            throw code;
-        }
+        greet();
         commandLoop();
     } catch (int code) {
         const char* text = relayErrorText(code);
@@ -87,12 +91,74 @@ void SMTPCommunicator::run()
     }
     spool_.remove();
     debug(getLogWriter(), "SMTPCommunicator#run,20,End");
+    if (serverTls_)
+        serverTls_->close(CloseNotifyMilliseconds);
     {
         std::lock_guard guard(SessionRegistry::instance().socketLock(this));
         serverSocket_.close();
         clientSocket_.close();
     }
     delete this;
+}
+
+void SMTPCommunicator::refuseInsecure(int code, const std::string& detail)
+{
+    error(getLogWriter(), "SMTPCommunicator#secure,1,No encrypted connection to SMTPServer=[%s] Port=[%d] "
+                          "Security=[%s] code=%d: %s",
+          serverName_.c_str(), serverPort_, security_.setting.c_str(), code, detail.c_str());
+    closeServer();
+    try {
+        sendToClient(tlsRefusalReply(code));
+    } catch (int) {
+        // The client has gone; the session ends all the same.
+    }
+    throw code;
+}
+
+void SMTPCommunicator::greet()
+{
+    const bool secured = security_.mode != SecurityMode::None;
+    if (security_.mode == SecurityMode::Tls) {
+        std::string detail;
+        if (const int failure = beginTls(serverSocket_, serverName_, security_, securityStepMilliseconds(),
+                                         serverTls_, detail))
+            refuseInsecure(failure, detail);
+        server_ = serverTls_.get();
+        serverReplies_.use(*serverTls_);
+        debug(getLogWriter(), "SMTPCommunicator#secure,2,TLS is up: %s", serverTls_->peer().protocol.c_str());
+    }
+    // Up to the finished handshake a silent server is on the wrong port or
+    // mode: the client hears so within the step limit, not minutes later.
+    std::string reply;
+    int code = 0;
+    if (!serverReplies_.read(reply, code, secured ? securityStepMilliseconds() : ReplyMilliseconds)) {
+        if (secured && serverReplies_.timedOut())
+            refuseInsecure(ERR_TLS_NO_ANSWER, "no greeting in time (a server on port 465 usually needs Security tls)");
+        if (secured)
+            refuseInsecure(ERR_SERVER_RECV, "the connection broke before the greeting");
+        debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,2,failed to recv from a server");
+        throw static_cast<int>(ERR_SERVER_RECV);
+    }
+    debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
+    sendToClient(reply);
+    if (code != 220) {
+        error(getLogWriter(), "SMTPCommunicator#run,2,SMTPServer not ready:error=%d", code);
+        showErrorBalloon("SMTP Server is NOT ready.");
+        throw code;
+    }
+    upgradePending_ = security_.mode == SecurityMode::StartTls;
+}
+
+void SMTPCommunicator::upgradeServer(const std::string& line)
+{
+    std::string detail;
+    const int failure = startTlsUpgrade(serverSocket_, serverReplies_, serverName_, upgradeEhloName(line), security_,
+                                        securityStepMilliseconds(), serverTls_, detail);
+    if (failure != 0)
+        refuseInsecure(failure, detail);
+    server_ = serverTls_.get();
+    upgradePending_ = false;
+    debug(getLogWriter(), "SMTPCommunicator#secure,3,STARTTLS done: %s", serverTls_->peer().protocol.c_str());
 }
 
 void SMTPCommunicator::commandLoop()
@@ -225,12 +291,14 @@ void SMTPCommunicator::sendToClient(std::string_view text)
 
 void SMTPCommunicator::sendToServer(std::string_view text)
 {
-    if (serverSocket_.sendAll(text.data(), text.size(), SendSeconds) != static_cast<ssize_t>(text.size()))
+    if (server_->sendAll(text.data(), text.size(), SendSeconds) != static_cast<ssize_t>(text.size()))
         throw static_cast<int>(ERR_SERVER_SEND);
 }
 
 void SMTPCommunicator::closeServer()
 {
+    if (serverTls_)
+        serverTls_->close(CloseNotifyMilliseconds);
     std::lock_guard guard(SessionRegistry::instance().socketLock(this));
     serverSocket_.close();
 }

@@ -10,6 +10,12 @@
 // the user, and forwarded only when the user confirms. A cancelled mail gets
 // "450 Pelorus action has been cancelled." and the session ends.
 //
+// Towards the server the session speaks plain SMTP, STARTTLS or implicit
+// TLS as the Security setting read for this connection says. With
+// STARTTLS the upgrade is made on the client's first command, before that
+// command goes anywhere, so no client command ever crosses in plain text; a
+// connection that cannot be secured gets "421 4.7.0 <reason>" and ends.
+//
 // The client always gets a reply to its data, and never a 250 the server
 // did not send. The session owns itself: run() deletes the object at its
 // end. Owners that must wait for it keep its ThreadHandle.
@@ -23,13 +29,16 @@
 #include "relay/ReplyReader.h"
 #include "relay/SMTPMessage.h"
 #include "relay/ServerConnection.h"
+#include "relay/ServerSecurity.h"
 #include "relay/Socket.h"
+#include "relay/TlsTransport.h"
 
 #include "analysis/message/MailHeaderParser.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +51,8 @@ public:
     static constexpr int ReplyMilliseconds = 5 * 60 * 1000;
     static constexpr int DataReplyMilliseconds = 10 * 60 * 1000;
     static constexpr int ClientIdleMilliseconds = 10 * 60 * 1000;
+    // How long a close_notify to the server may take at the end.
+    static constexpr int CloseNotifyMilliseconds = 2 * 1000;
 
     static constexpr const char* CancelReply = "450 Pelorus action has been cancelled.\r\n";
     static constexpr const char* DataReply = "354 Ok Send data ending with <CRLF>.<CRLF>\r\n";
@@ -49,8 +60,9 @@ public:
     // Takes the accepted client descriptor. serverConfigured is false while
     // the user has named no server: the placeholder is then never looked up.
     // self is the listener's endpoint, which the session must not connect to.
+    // security is how to protect the server connection.
     SMTPCommunicator(int clientHandle, std::string server, std::uint16_t port, bool serverConfigured = true,
-                     MAIL::ListenEndpoint self = {});
+                     MAIL::ListenEndpoint self = {}, MAIL::ServerSecurity security = {});
     ~SMTPCommunicator() override;
 
     void run() override;
@@ -79,6 +91,12 @@ private:
     static const Command Commands[];
 
     void connectServer();
+    // The greeting (after the handshake in "tls" mode), relayed.
+    void greet();
+    // The STARTTLS upgrade before the client's first command.
+    void upgradeServer(const std::string& line);
+    // Tells the client the server connection cannot be secured, and ends.
+    [[noreturn]] void refuseInsecure(int code, const std::string& detail);
     void commandLoop();
     void handleLine(const std::string& line);
     void receiveData();
@@ -117,6 +135,7 @@ private:
     std::uint16_t serverPort_;
     bool serverConfigured_;
     MAIL::ListenEndpoint self_;
+    MAIL::ServerSecurity security_;
 
     int stage_ = 0;
     int invalidRecipient_ = 0;
@@ -124,7 +143,10 @@ private:
     MAIL::RecipientList invalidRecipients_;
     MAIL::Socket serverSocket_;
     MAIL::Socket clientSocket_;
+    std::unique_ptr<MAIL::TlsTransport> serverTls_;
+    MAIL::Transport* server_ = &serverSocket_;  // the TLS layer once it is up
     MAIL::ReplyReader serverReplies_{serverSocket_};
+    bool upgradePending_ = false;
     MAIL::ClientReader clientReader_{clientSocket_};
     MAIL::MailHeaderParser headerParser_;
     bool endSession_ = false;

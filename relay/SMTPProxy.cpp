@@ -7,6 +7,7 @@
 #include "relay/RelayError.h"
 #include "relay/SMTPCommunicator.h"
 #include "relay/ServerConnection.h"
+#include "relay/ServerSecurity.h"
 
 #include <cerrno>
 #include <memory>
@@ -165,8 +166,10 @@ void SMTPProxy::acceptOne()
         std::uint16_t port = ProxyConfiguration::DefaultPort;
         const bool configured = configuration.getServer(server);
         configuration.getPort(port);
-        auto session =
-            std::make_unique<SMTPCommunicator>(client, server, port, configured, ListenEndpoint{address_, port_});
+        // Read with Server and Port, so one session keeps one mode.
+        ServerSecurity security = readServerSecurity(configuration);
+        auto session = std::make_unique<SMTPCommunicator>(client, server, port, configured,
+                                                          ListenEndpoint{address_, port_}, std::move(security));
         session->start();
         session.release();  // the session owns itself from here on
         debug(log, "SmtpProxy#run,6,SMTPCommunicator started");

@@ -5,8 +5,8 @@
 // message box and throws ERR_SOCKET, ERR_SETSOCKOPT, ERR_BIND or ERR_LISTEN
 // (a ListenAddress that is not a dotted IPv4 address fails like a bind).
 // run() accepts clients and starts one session per connection, reading
-// Server and Port afresh for each, until stop(); nothing else ends it, so a
-// running program never stops listening silently. The object deletes itself
+// Server, Port and the Security settings afresh for each, until stop();
+// nothing else ends it, so a running program never stops listening silently. The object deletes itself
 // when run() ends: an owner calls stop() once and then waits on the
 // ThreadHandle it took before, never touching the object again.
 #pragma once

@@ -90,6 +90,18 @@ void SMTPCommunicator::handleLine(const std::string& line)
         return;
     }
     const std::string_view text = withoutLineEnd(line);
+    if (upgradePending_) {
+        // STARTTLS mode: nothing of the client's reaches the server before
+        // the connection is encrypted, and a client that leaves at once
+        // needs no server at all.
+        const std::string_view first = text.substr(0, std::min(text.find_first_of(" \t"), text.size()));
+        if (equalsIgnoringCase(first, "QUIT")) {
+            sendToClient("221 2.0.0 Pelorus closes the connection.\r\n");
+            endSession_ = true;
+            return;
+        }
+        upgradeServer(line);
+    }
     const std::size_t verbEnd = std::min(text.find_first_of(" \t"), text.size());
     const std::string_view verb = text.substr(0, verbEnd);
     const std::string_view argument = text.substr(verbEnd);

@@ -62,7 +62,7 @@ int SMTPCommunicator::sendData(const std::string& subject)
     }
 
     debug(log, "SMTPCommunicator#sendData,1,sent=[%s]", "DATA\r\n");
-    if (serverSocket_.sendAll("DATA\r\n", 6, SendSeconds) != 6) {
+    if (server_->sendAll("DATA\r\n", 6, SendSeconds) != 6) {
         trace(log, "SMTPCommunicator#sendData,2,Failed to send DATA command to SMTP");
         lostServer(subject);
         return 0;
@@ -99,7 +99,7 @@ int SMTPCommunicator::sendData(const std::string& subject)
         if (n <= 0)
             break;
         trace(log, "SMTPCommunicator#sendData,7,sendAll size=%d", static_cast<int>(n));
-        if (serverSocket_.sendAll(chunk.data(), static_cast<std::size_t>(n), SendSeconds) != n) {
+        if (server_->sendAll(chunk.data(), static_cast<std::size_t>(n), SendSeconds) != n) {
             lostServer(subject);
             return 0;
         }
@@ -160,6 +160,8 @@ void SMTPCommunicator::reset(const std::string& subject)
     endSession_ = true;
     spool_.remove();
     stage_ = 0;
+    if (serverTls_)
+        serverTls_->close(CloseNotifyMilliseconds);  // after the QUIT, inside TLS
     {
         std::lock_guard guard(SessionRegistry::instance().socketLock(this));
         serverSocket_.close();

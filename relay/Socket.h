@@ -9,6 +9,10 @@
 // or when the time limit passed (timedOut() tells which). sendAll() returns
 // the length when everything was sent, -1 without a descriptor, or -2 when
 // the time limit passed or the connection failed with bytes unsent.
+//
+// Transport is what a session talks to the SMTP server through: the plain
+// Socket itself, or the TLS layer over it (TlsTransport). Both keep the
+// results above, so readers and senders do not care which one they have.
 #pragma once
 
 #include "foundation/Object.h"
@@ -18,7 +22,21 @@
 
 namespace MAIL {
 
-class Socket : public Object {
+// A byte stream to a peer, plain or encrypted.
+class Transport {
+public:
+    virtual ~Transport() = default;
+    // Up to size bytes, waiting at most the limit for the first: the count,
+    // 0 when the peer closed in order, -1 on failure or time-out.
+    virtual ssize_t receive(char* buffer, std::size_t size, int milliseconds) = 0;
+    // Everything, within the limit: the length, -1 when unusable, -2 when
+    // the limit passed or the connection failed with bytes unsent.
+    virtual ssize_t sendAll(const char* data, std::size_t length, int seconds) = 0;
+    // Whether the last call failed because its time limit passed.
+    virtual bool timedOut() const = 0;
+};
+
+class Socket : public Object, public Transport {
 public:
     static constexpr int NoLimit = -1;
 
@@ -41,11 +59,11 @@ public:
     bool waitWritable(int milliseconds);
 
     // Receives up to size bytes, waiting at most the limit for the first.
-    ssize_t receive(char* buffer, std::size_t size, int milliseconds);
+    ssize_t receive(char* buffer, std::size_t size, int milliseconds) override;
     // Sends everything, within the limit in whole seconds.
-    ssize_t sendAll(const char* data, std::size_t length, int seconds);
+    ssize_t sendAll(const char* data, std::size_t length, int seconds) override;
 
-    bool timedOut() const { return timedOut_; }
+    bool timedOut() const override { return timedOut_; }
     int getHandle() const { return handle_; }
 
 private:

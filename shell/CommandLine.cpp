@@ -2,6 +2,7 @@
 
 #include "config/ProxyConfiguration.h"
 #include "foundation/String.h"
+#include "relay/ServerSecurity.h"
 #include "shell/SettingsValidation.h"
 
 namespace MAIL {
@@ -15,6 +16,11 @@ const char* usageText()
            "  --headless           run without a window, confirming mails in this terminal\n"
            "  --server HOST        the real SMTP server (host name or IPv4 address)\n"
            "  --port N             the real SMTP server's port\n"
+           "  --security MODE      none, starttls (usually port 587) or tls (usually port 465)\n"
+           "                       for the connection to the real SMTP server\n"
+           "  --ca-file PATH       a PEM file of certificates to trust besides the system's\n"
+           "                       (an empty PATH trusts the system's only)\n"
+           "  --verify-server 0|1  0 accepts any certificate of the SMTP server (unsafe)\n"
            "  --proxy-port N       the port Pelorus listens on\n"
            "  --listen ADDRESS     the IPv4 address Pelorus listens on (default 127.0.0.1)\n"
            "  --verbose            print diagnostic lines on standard output\n"
@@ -45,6 +51,12 @@ bool parseCommandLine(const std::vector<std::string>& arguments, ProgramOptions&
             target = &options.proxyPort;
         else if (word == "--listen")
             target = &options.listen;
+        else if (word == "--security")
+            target = &options.security;
+        else if (word == "--ca-file")
+            target = &options.caFile;
+        else if (word == "--verify-server")
+            target = &options.verifyServer;
         else {
             message = "pelorus: unknown option '" + word + "'. Try 'pelorus --help'.";
             return false;
@@ -72,6 +84,12 @@ bool applySettingOptions(const ProgramOptions& options, std::string& message, st
         failure = validateProxyPort(*options.proxyPort);
     if (!failure && options.listen)
         failure = validateListenAddress(*options.listen);
+    if (!failure && options.security)
+        failure = validateSecurity(*options.security);
+    if (!failure && options.caFile)
+        failure = validateCAFile(*options.caFile);
+    if (!failure && options.verifyServer)
+        failure = validateVerifyServer(*options.verifyServer);
     if (failure) {
         message = *failure;
         return false;
@@ -91,6 +109,12 @@ bool applySettingOptions(const ProgramOptions& options, std::string& message, st
             warning = "Pelorus: listening on " + address +
                       " lets other machines send mail through this proxy and raise questions on this desktop.";
     }
+    if (options.security)
+        stored = storeSecurityMode(settings, parseSecurityMode(*options.security)) && stored;
+    if (options.caFile)
+        stored = storeCAFile(settings, std::string(trimView(*options.caFile))) && stored;
+    if (options.verifyServer)
+        stored = storeVerifyServer(settings, trimView(*options.verifyServer) == "1") && stored;
     if (!stored) {
         message = "pelorus: the settings could not be saved to " + settings.getFile() + ".";
         return false;

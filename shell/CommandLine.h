@@ -1,7 +1,9 @@
 // CommandLine: the program's options.
 //
 //   pelorus [--headless] [--verbose] [--server HOST] [--port N]
-//           [--proxy-port N] [--listen ADDRESS] [--version] [--help]
+//           [--security none|starttls|tls] [--ca-file PATH]
+//           [--verify-server 0|1] [--proxy-port N] [--listen ADDRESS]
+//           [--version] [--help]
 //
 // parseCommandLine() only reads the words; applySettingOptions() checks
 // every given setting with its own field's rule before any is stored, and
@@ -23,6 +25,9 @@ struct ProgramOptions {
     std::optional<std::string> port;
     std::optional<std::string> proxyPort;
     std::optional<std::string> listen;
+    std::optional<std::string> security;
+    std::optional<std::string> caFile;
+    std::optional<std::string> verifyServer;
 };
 
 // Reads the arguments; false with a message for an unknown or incomplete one.

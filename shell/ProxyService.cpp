@@ -2,10 +2,13 @@
 
 #include "config/LogWriter.h"
 #include "config/ProxyConfiguration.h"
+#include "relay/Notifications.h"
 #include "relay/SMTPMessage.h"
 #include "relay/SMTPProxy.h"
+#include "relay/ServerSecurity.h"
 #include "relay/SessionRegistry.h"
 #include "shell/IPAddressChangeNotifier.h"
+#include "shell/SettingsValidation.h"
 
 #include <chrono>
 #include <cstdio>
@@ -14,8 +17,20 @@
 namespace MAIL {
 
 namespace {
+
 constexpr auto SessionGrace = std::chrono::seconds(5);
+
+// Once per start: what the security settings leave open.
+void warnAboutSecurity()
+{
+    ProxyConfiguration settings;
+    std::string listen;
+    settings.getListenAddress(listen);
+    for (const std::string& warning : securityWarnings(readServerSecurity(settings), listen))
+        showWarningBalloon(warning);
 }
+
+} // namespace
 
 ProxyService::ProxyService() = default;
 
@@ -60,6 +75,7 @@ void ProxyService::start(ConnectivityPost post)
         watcher_.reset();
         throw;
     }
+    warnAboutSecurity();
 }
 
 void ProxyService::restartListener()

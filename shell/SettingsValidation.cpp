@@ -2,7 +2,10 @@
 
 #include "foundation/String.h"
 #include "relay/ServerConnection.h"
+#include "relay/ServerSecurity.h"
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include <arpa/inet.h>
@@ -86,6 +89,49 @@ std::optional<std::string> validateListenAddress(std::string_view text)
     if (!parseIPv4(std::string(trimView(text)), address))
         return std::string("Please enter an IPv4 address to listen on, such as 127.0.0.1 or 0.0.0.0.");
     return std::nullopt;
+}
+
+std::optional<std::string> validateSecurity(std::string_view text)
+{
+    if (parseSecurityMode(text) == SecurityMode::Unknown)
+        return std::string("Please enter none, starttls or tls as the security of the connection to the SMTP "
+                           "server.");
+    return std::nullopt;
+}
+
+std::optional<std::string> validateCAFile(std::string_view text)
+{
+    const std::string path(trimView(text));
+    if (path.empty())
+        return std::nullopt;
+    std::error_code ignored;
+    const bool regular = std::filesystem::is_regular_file(path, ignored);
+    if (!regular || !std::ifstream(path, std::ios::binary).good())
+        return "The CA file (" + path + ") cannot be read.\r\n\r\nPlease enter a readable PEM file of "
+                                        "certificates, or nothing to trust the system's certificates only.";
+    return std::nullopt;
+}
+
+std::optional<std::string> validateVerifyServer(std::string_view text)
+{
+    const std::string_view value = trimView(text);
+    if (value != "0" && value != "1")
+        return std::string("Please enter 1 to verify the certificate of the SMTP server, or 0 not to.");
+    return std::nullopt;
+}
+
+std::vector<std::string> securityWarnings(const ServerSecurity& security, std::string_view listenAddress)
+{
+    std::vector<std::string> warnings;
+    if (!security.verify)
+        warnings.emplace_back("Certificate verification is off");
+    // Clients reach the proxy in plain SMTP; off this machine that link is
+    // the network.
+    if (security.mode != SecurityMode::None && !isLoopbackAddress(listenAddress))
+        warnings.push_back("Passwords cross the network unencrypted to Pelorus: it listens on " +
+                           std::string(trimView(listenAddress)) +
+                           ", and only its connection to the SMTP server is encrypted.");
+    return warnings;
 }
 
 bool isLoopbackAddress(std::string_view text)

@@ -161,6 +161,12 @@ bool SmtpSink::waitForMails(std::size_t count, int milliseconds) const
     return true;
 }
 
+std::string SmtpSink::journal() const
+{
+    const std::string path = journalPath();
+    return pathExists(path) ? readFile(path) : std::string();
+}
+
 // ---- Connection ------------------------------------------------------------
 
 Connection::~Connection() { close(); }

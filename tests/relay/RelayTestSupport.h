@@ -45,6 +45,9 @@ public:
     std::vector<Mail> mails() const;
     // Waits up to the limit until at least count mails were received.
     bool waitForMails(std::size_t count, int milliseconds) const;
+    // The commands the sink journals ("MAIL tls=1 <a@b>" lines), in order.
+    std::string journal() const;
+    std::string journalPath() const { return dir_ / "commands.log"; }
 
 private:
     TempDir dir_;

@@ -12,16 +12,30 @@ on SIGTERM.
                  password "secret")
   --extensions   also advertise CHUNKING, BINARYMIME, BURL and STARTTLS,
                  which the proxy must hide from its clients
+  --cert C --key K  the server certificate (PEM) and its key, for:
+  --starttls     offer STARTTLS, and take no command but EHLO, NOOP and
+                 QUIT before it (530 otherwise); AUTH only over TLS
+  --tls          implicit TLS: the handshake before the greeting
+
+Every EHLO, HELO, NOOP and MAIL is written to commands.log in --dir as
+"<VERB> tls=<0|1> <argument>", so a test can see what crossed in clear.
+After TLS the EHLO reply also names the extension XAFTERTLS.
 """
 import argparse
 import os
 import signal
 import socket
+import ssl
 import sys
 import threading
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+def encrypted(server):
+    transport = server.transport
+    return transport is not None and transport.get_extra_info("ssl_object") is not None
 
 
 class Recorder:
@@ -32,14 +46,35 @@ class Recorder:
         self.extensions = extensions
         self.lock = threading.Lock()
 
+    def journal(self, server, verb, argument):
+        with self.lock:
+            with open(os.path.join(self.folder, "commands.log"), "a") as log:
+                log.write("%s tls=%d %s\n" % (verb, 1 if encrypted(server) else 0, argument or ""))
+
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        self.journal(server, "EHLO", hostname)
         session.host_name = hostname
-        extra = []
+        extra = ["250-XAFTERTLS"] if encrypted(server) else []
         if self.pipelining:
             extra.append("250-PIPELINING")
         if self.extensions:
             extra += ["250-CHUNKING", "250-BINARYMIME", "250-BURL imap", "250-STARTTLS"]
         return responses[:-1] + extra + responses[-1:]
+
+    async def handle_HELO(self, server, session, envelope, hostname):
+        self.journal(server, "HELO", hostname)
+        session.host_name = hostname
+        return "250 %s" % server.hostname
+
+    async def handle_NOOP(self, server, session, envelope, argument):
+        self.journal(server, "NOOP", argument)
+        return "250 OK"
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        self.journal(server, "MAIL", address)
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         with self.lock:
@@ -73,11 +108,22 @@ def main():
     parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--auth", action="store_true")
     parser.add_argument("--extensions", action="store_true")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--starttls", action="store_true")
+    parser.add_argument("--tls", action="store_true")
     args = parser.parse_args()
 
     options = {}
     if args.auth:
-        options = {"authenticator": authenticate, "auth_require_tls": False}
+        options = {"authenticator": authenticate, "auth_require_tls": args.starttls}
+    if args.starttls or args.tls:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+        if args.starttls:
+            options.update({"tls_context": context, "require_starttls": True})
+        else:
+            options["ssl_context"] = context
     handler = Recorder(args.dir, args.pipelining, args.extensions)
     controller = Controller(handler, hostname="127.0.0.1", port=free_port(), **options)
     controller.start()

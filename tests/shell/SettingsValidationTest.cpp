@@ -2,6 +2,7 @@
 #include "shell/SettingsValidation.h"
 
 #include "config/ProxyConfiguration.h"
+#include "relay/ServerSecurity.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,20 @@ TEST(SettingsValidation, EachFieldWithItsOwnMessage)
              Case{"ListenAnywhere", validateListenAddress, "0.0.0.0", nullptr},
              Case{"ListenName", validateListenAddress, "localhost",
                   "Please enter an IPv4 address to listen on, such as 127.0.0.1 or 0.0.0.0."},
+             Case{"SecurityAnyCase", validateSecurity, " StartTLS ", nullptr},
+             Case{"SecurityEmptyIsNone", validateSecurity, "", nullptr},
+             Case{"SecuritySsl", validateSecurity, "ssl",
+                  "Please enter none, starttls or tls as the security of the connection to the SMTP server."},
+             Case{"NoCAFile", validateCAFile, "  ", nullptr},
+             Case{"MissingCAFile", validateCAFile, "/nonexistent/ca.pem",
+                  "The CA file (/nonexistent/ca.pem) cannot be read.\r\n\r\nPlease enter a readable PEM file of "
+                  "certificates, or nothing to trust the system's certificates only."},
+             Case{"CAFileIsAFolder", validateCAFile, "/",
+                  "The CA file (/) cannot be read.\r\n\r\nPlease enter a readable PEM file of certificates, or "
+                  "nothing to trust the system's certificates only."},
+             Case{"VerifyOff", validateVerifyServer, "0", nullptr},
+             Case{"VerifyYes", validateVerifyServer, "yes",
+                  "Please enter 1 to verify the certificate of the SMTP server, or 0 not to."},
          }) {
         const auto result = c.check(c.text);
         if (c.message == nullptr)
@@ -78,6 +93,70 @@ TEST(CommandLine, SettingsAreCheckedBeforeAnyIsStored)
     EXPECT_EQ(proxyPort, 10025);
     EXPECT_TRUE(settings.getListenAddress(listen));
     EXPECT_EQ(listen, "0.0.0.0");
+}
+
+TEST(CommandLine, SecurityOptionsAreStoredAsTheRelayReadsThem)
+{
+    pelorus::test::TempDir home;
+    pelorus::test::ScopedEnv config("XDG_CONFIG_HOME", home.path());
+    const std::string caFile = home / "ca.pem";
+    pelorus::test::writeFile(caFile, "-----BEGIN CERTIFICATE-----\n");
+    ProgramOptions options;
+    std::string message, warning;
+    // A bad value stores nothing, not even the good ones before it.
+    ASSERT_TRUE(parseCommandLine({"--security", "TLS", "--ca-file", caFile, "--verify-server", "2"}, options,
+                                 message));
+    EXPECT_FALSE(applySettingOptions(options, message, warning));
+    EXPECT_EQ(message, "Please enter 1 to verify the certificate of the SMTP server, or 0 not to.");
+    EXPECT_EQ(readServerSecurity().mode, SecurityMode::None);
+
+    options = {};
+    ASSERT_TRUE(parseCommandLine({"--security", "TLS", "--ca-file", caFile, "--verify-server", "0"}, options,
+                                 message));
+    EXPECT_TRUE(applySettingOptions(options, message, warning)) << message;
+    ServerSecurity security = readServerSecurity();
+    EXPECT_EQ(security.mode, SecurityMode::Tls);
+    EXPECT_EQ(security.setting, "tls");
+    EXPECT_EQ(security.caFile, caFile);
+    EXPECT_FALSE(security.verify);
+
+    options = {};
+    ASSERT_TRUE(parseCommandLine({"--security", "none", "--ca-file", "", "--verify-server", "1"}, options, message));
+    EXPECT_TRUE(applySettingOptions(options, message, warning)) << message;
+    security = readServerSecurity();
+    EXPECT_EQ(security.mode, SecurityMode::None);
+    EXPECT_EQ(security.caFile, "");
+    EXPECT_TRUE(security.verify);
+}
+
+TEST(SettingsValidation, SecurityWarningsAtStart)
+{
+    struct Case {
+        const char* name;
+        SecurityMode mode;
+        bool verify;
+        const char* listen;
+        std::size_t warnings;
+        const char* first;
+    };
+    for (const Case& c : {
+             Case{"Defaults", SecurityMode::None, true, "127.0.0.1", 0, ""},
+             Case{"VerificationOff", SecurityMode::StartTls, false, "127.0.0.1", 1, "Certificate verification is off"},
+             Case{"PlainEverywhere", SecurityMode::None, true, "0.0.0.0", 0, ""},
+             Case{"EncryptedOnlyUpstream", SecurityMode::Tls, true, "0.0.0.0", 1,
+                  "Passwords cross the network unencrypted to Pelorus: it listens on 0.0.0.0, and only its "
+                  "connection to the SMTP server is encrypted."},
+             Case{"Both", SecurityMode::StartTls, false, "192.0.2.1", 2, "Certificate verification is off"},
+         }) {
+        ServerSecurity security;
+        security.mode = c.mode;
+        security.verify = c.verify;
+        const auto warnings = securityWarnings(security, c.listen);
+        ASSERT_EQ(warnings.size(), c.warnings) << c.name;
+        if (!warnings.empty()) {
+            EXPECT_EQ(warnings[0], c.first) << c.name;
+        }
+    }
 }
 
 TEST(CommandLine, UnknownAndIncompleteOptions)
