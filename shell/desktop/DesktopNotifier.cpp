@@ -1,0 +1,239 @@
+#include "shell/desktop/DesktopNotifier.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QVariantMap>
+
+#include <mutex>
+
+namespace MAIL {
+
+namespace {
+
+const QString Service = QStringLiteral("org.freedesktop.Notifications");
+const QString ObjectPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString Interface = QStringLiteral("org.freedesktop.Notifications");
+const QString AppName = QStringLiteral("Pelorus");
+// A service that does not answer within this is treated as absent.
+constexpr int CallTimeout = 5000;
+// Notices waiting for a slow service; the oldest go first, as each newer
+// one would replace them anyway.
+constexpr std::size_t MaxWaiting = 32;
+
+QString fromUtf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString iconName(NoticeKind kind)
+{
+    switch (kind) {
+    case NoticeKind::Warning:
+        return QStringLiteral("dialog-warning");
+    case NoticeKind::Error:
+        return QStringLiteral("dialog-error");
+    case NoticeKind::Information:
+        break;
+    }
+    return QStringLiteral("dialog-information");
+}
+
+// The notice body: one line break per CR LF, markup characters escaped
+// when the server would read them as markup.
+QString bodyText(const std::string& text, bool markup)
+{
+    QString body = fromUtf8(text);
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (markup) {
+        body.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
+        body.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
+        body.replace(QLatin1Char('>'), QStringLiteral("&gt;"));
+    }
+    return body;
+}
+
+QMessageBox::Icon boxIcon(NoticeKind kind)
+{
+    switch (kind) {
+    case NoticeKind::Warning:
+        return QMessageBox::Warning;
+    case NoticeKind::Error:
+        return QMessageBox::Critical;
+    case NoticeKind::Information:
+        break;
+    }
+    return QMessageBox::Information;
+}
+
+QSystemTrayIcon::MessageIcon trayIcon(NoticeKind kind)
+{
+    switch (kind) {
+    case NoticeKind::Warning:
+        return QSystemTrayIcon::Warning;
+    case NoticeKind::Error:
+        return QSystemTrayIcon::Critical;
+    case NoticeKind::Information:
+        break;
+    }
+    return QSystemTrayIcon::Information;
+}
+
+} // namespace
+
+// What the sinks reach the notifier through: they may run on any thread,
+// and after the notifier is gone.
+struct DesktopNotifier::Gate {
+    std::mutex lock;
+    DesktopNotifier* target = nullptr;
+
+    template <typename Call> void post(Call call)
+    {
+        std::lock_guard guard(lock);
+        if (target != nullptr)
+            QMetaObject::invokeMethod(target, [target = target, call] { call(target); }, Qt::QueuedConnection);
+    }
+};
+
+DesktopNotifier::DesktopNotifier(QObject* parent) : DesktopNotifier(QDBusConnection::sessionBus(), parent) {}
+
+DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), bus_(bus), gate_(std::make_shared<Gate>())
+{
+    gate_->target = this;
+    install();
+}
+
+DesktopNotifier::~DesktopNotifier()
+{
+    {
+        std::lock_guard guard(gate_->lock);
+        gate_->target = nullptr;
+    }
+    setNotificationSink(nullptr);
+    setMessageBoxSink(nullptr);
+}
+
+void DesktopNotifier::install()
+{
+    std::shared_ptr<Gate> gate = gate_;
+    setNotificationSink([gate](const Balloon& balloon) {
+        gate->post([balloon](DesktopNotifier* notifier) { notifier->showBalloon(balloon); });
+    });
+    setMessageBoxSink([gate](const std::string& title, const std::string& text, NoticeKind kind) {
+        gate->post([title, text, kind](DesktopNotifier* notifier) {
+            notifier->showMessageBox(fromUtf8(title), fromUtf8(text), kind);
+        });
+    });
+}
+
+void DesktopNotifier::setTrayIcon(QSystemTrayIcon* icon) { tray_ = icon; }
+
+void DesktopNotifier::showBalloon(const Balloon& balloon)
+{
+    waiting_.push_back(balloon);
+    while (waiting_.size() > MaxWaiting)
+        waiting_.pop_front();
+    sendNext();
+}
+
+void DesktopNotifier::sendNext()
+{
+    if (busy_ || waiting_.empty())
+        return;
+    if (!bus_.isConnected()) {
+        while (!waiting_.empty()) {
+            showOnTrayIcon(waiting_.front());
+            waiting_.pop_front();
+        }
+        return;
+    }
+    if (!knowsCapabilities_) {
+        askCapabilities();
+        return;
+    }
+    const Balloon balloon = waiting_.front();
+    waiting_.pop_front();
+    notify(balloon);
+}
+
+// Whether the server reads body markup decides the escaping; an error
+// means there is no service, so what waits goes to the tray icon.
+void DesktopNotifier::askCapabilities()
+{
+    busy_ = true;
+    const QDBusMessage call = QDBusMessage::createMethodCall(Service, ObjectPath, Interface,
+                                                             QStringLiteral("GetCapabilities"));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, CallTimeout), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *finished;
+        busy_ = false;
+        if (reply.isError()) {
+            while (!waiting_.empty()) {
+                showOnTrayIcon(waiting_.front());
+                waiting_.pop_front();
+            }
+            return;
+        }
+        knowsCapabilities_ = true;
+        bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+        sendNext();
+    });
+}
+
+void DesktopNotifier::notify(const Balloon& balloon)
+{
+    busy_ = true;
+    const bool information = balloon.kind == NoticeKind::Information;
+    QVariantMap hints;
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(information ? 0 : 1));
+    if (information)
+        hints.insert(QStringLiteral("transient"), true);
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, ObjectPath, Interface, QStringLiteral("Notify"));
+    call << AppName << static_cast<uint>(lastId_) << iconName(balloon.kind) << fromUtf8(balloon.title)
+         << bodyText(balloon.text, bodyMarkup_) << QStringList() << hints << static_cast<int>(balloon.milliseconds);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, CallTimeout), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, balloon](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        const QDBusPendingReply<uint> reply = *finished;
+        busy_ = false;
+        if (reply.isError()) {
+            // The service went away (or never was): this one goes to the
+            // tray icon, and the next asks the bus again.
+            knowsCapabilities_ = false;
+            lastId_ = 0;
+            showOnTrayIcon(balloon);
+        } else {
+            lastId_ = reply.value();
+        }
+        sendNext();
+    });
+}
+
+void DesktopNotifier::showOnTrayIcon(const Balloon& balloon)
+{
+    if (!tray_)
+        return;  // no icon to show it on: refused, as the relay expects
+    const QString title = fromUtf8(balloon.title);
+    QString text = fromUtf8(balloon.text);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    tray_->showMessage(title, text, trayIcon(balloon.kind), balloon.milliseconds);
+    emit shownOnTrayIcon(title, text);
+}
+
+void DesktopNotifier::showMessageBox(const QString& title, const QString& text, NoticeKind kind)
+{
+    auto* box = new QMessageBox(boxIcon(kind), title, text, QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("messageBox"));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+} // namespace MAIL
