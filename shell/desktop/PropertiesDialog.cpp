@@ -1,0 +1,289 @@
+#include "shell/desktop/PropertiesDialog.h"
+
+#include "foundation/String.h"
+#include "shell/ConnectionTest.h"
+#include "shell/NetworkInterfaces.h"
+#include "shell/SettingsValidation.h"
+#include "shell/desktop/Icons.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+
+#include <optional>
+
+namespace MAIL {
+
+namespace {
+
+constexpr int ServerLimit = 256;
+constexpr int PortLimit = 8;
+
+QLabel* plainLabel(const char* text)
+{
+    auto* label = new QLabel(displayText(text));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QLineEdit* lineEdit(const char* id, int limit)
+{
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(id));
+    edit->setMaxLength(limit);
+    return edit;
+}
+
+// The edit's text as the program keeps texts.
+std::string textOf(const QLineEdit* edit, int limit)
+{
+    return edit->text().left(limit).toUtf8().toStdString();
+}
+
+// A pasted or dropped text keeps its first line only.
+void keepFirstLine(QLineEdit* edit)
+{
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
+        const qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+        if (end >= 0)
+            edit->setText(text.left(end));
+    });
+}
+
+// What a check off the GUI thread hands back: the box to show, if any.
+struct Verdict {
+    bool passed = false;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    std::string title = "Pelorus";
+    std::string text;
+};
+
+// The server checks of OK and Test: name, then port; the first failure.
+std::optional<std::string> serverProblem(const std::string& server, const std::string& port)
+{
+    if (auto problem = validateServerName(server))
+        return problem;
+    return validateServerPort(port);
+}
+
+} // namespace
+
+bool portKeyAccepted(const QString& text, bool backspace, int length, int selected)
+{
+    if (backspace)
+        return length >= 1;  // a longer pasted text must stay erasable
+    if (text.isEmpty())
+        return true;
+    for (const QChar c : text)
+        if (!c.isPrint())
+            return true;  // shortcuts and control keys keep their meaning
+    if (text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9')) {
+        const int remaining = length - selected;  // a typed digit replaces the selection
+        return remaining >= 0 && remaining <= 4;
+    }
+    if (text == QLatin1String("."))
+        return length >= 1 && length <= 5;
+    return false;
+}
+
+PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(this)
+{
+    setWindowTitle(QStringLiteral("Pelorus Properties"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    serverEdit_ = lineEdit("1014", ServerLimit);
+    portEdit_ = lineEdit("1016", PortLimit);
+    proxyPortEdit_ = lineEdit("1017", PortLimit);
+    for (QLineEdit* edit : {serverEdit_, portEdit_, proxyPortEdit_})
+        keepFirstLine(edit);
+    portEdit_->installEventFilter(this);
+    proxyPortEdit_->installEventFilter(this);
+    portEdit_->setMaximumWidth(80);
+    proxyPortEdit_->setMaximumWidth(80);
+
+    testButton_ = new QPushButton(QStringLiteral("Test the setting of SMTP server"));
+    testButton_->setObjectName(QStringLiteral("1015"));
+    testButton_->setAutoDefault(false);
+    okButton_ = new QPushButton(QStringLiteral("OK"));
+    okButton_->setObjectName(QStringLiteral("1"));
+    okButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"));
+    cancelButton_->setObjectName(QStringLiteral("2"));
+    cancelButton_->setAutoDefault(false);
+
+    auto* server = new QGroupBox(QStringLiteral("SMTP Server"));
+    auto* serverGrid = new QGridLayout(server);
+    serverGrid->addWidget(plainLabel("Server Name"), 0, 0);
+    serverGrid->addWidget(serverEdit_, 0, 1);
+    serverGrid->addWidget(plainLabel("Please enter a host or IP address of SMPT server."), 1, 1);
+    serverGrid->addWidget(plainLabel("Port Number"), 2, 0);
+    serverGrid->addWidget(portEdit_, 2, 1, Qt::AlignLeft);
+    serverGrid->addWidget(plainLabel("Please enter a port number of SMPT server."), 3, 1);
+    serverGrid->addWidget(testButton_, 4, 1, Qt::AlignLeft);
+    serverGrid->setColumnStretch(1, 1);
+
+    auto* proxy = new QGroupBox(QStringLiteral("Pelorus Server"));
+    auto* proxyGrid = new QGridLayout(proxy);
+    proxyGrid->addWidget(plainLabel("Port Number"), 0, 0);
+    proxyGrid->addWidget(proxyPortEdit_, 0, 1, Qt::AlignLeft);
+    proxyGrid->addWidget(plainLabel("Please enter a port number of Pelorus(local SMTP) server."), 1, 1);
+    proxyGrid->setColumnStretch(1, 1);
+
+    auto* icon = new QLabel;
+    icon->setObjectName(QStringLiteral("11"));
+    icon->setPixmap(pelorusIcon(110).pixmap(32, 32));
+    auto* hint = new QHBoxLayout;
+    hint->addWidget(icon);
+    hint->addWidget(plainLabel("Please click [OK] button to save this setting, [Cancel] to discard changes."), 1);
+
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(server);
+    layout->addWidget(proxy);
+    layout->addLayout(hint);
+    layout->addWidget(line);
+    layout->addLayout(buttons);
+
+    connect(okButton_, &QPushButton::clicked, this, &PropertiesDialog::accept);
+    connect(cancelButton_, &QPushButton::clicked, this, &PropertiesDialog::reject);
+    connect(testButton_, &QPushButton::clicked, this, &PropertiesDialog::runConnectionTest);
+}
+
+PropertiesDialog::~PropertiesDialog() = default;
+
+void PropertiesDialog::setServer(std::string_view server) { server_ = std::string(trimView(server)); }
+void PropertiesDialog::setPort(std::string_view port) { port_ = portNumber(port); }
+void PropertiesDialog::setProxyPort(std::string_view port) { proxyPort_ = portNumber(port); }
+void PropertiesDialog::setAllowed(std::string_view allowed) { allowed_ = std::string(trimView(allowed)); }
+
+void PropertiesDialog::present()
+{
+    serverEdit_->setText(QString::fromUtf8(server_.data(), static_cast<qsizetype>(server_.size())));
+    portEdit_->setText(QString::number(port_));
+    proxyPortEdit_->setText(QString::number(proxyPort_));
+    setBusy(false);
+    show();
+    raise();
+    activateWindow();
+}
+
+void PropertiesDialog::setBusy(bool busy)
+{
+    busy_ = busy;
+    okButton_->setEnabled(!busy);
+    testButton_->setEnabled(!busy);
+}
+
+void PropertiesDialog::showError(const std::string& text)
+{
+    showMessageBox(this, QMessageBox::Critical, QStringLiteral("Pelorus"), displayText(text));
+}
+
+void PropertiesDialog::accept()
+{
+    if (busy_)
+        return;
+    const std::string server = textOf(serverEdit_, ServerLimit - 1);
+    const std::string port = textOf(portEdit_, 127);
+    const std::string proxyPort = textOf(proxyPortEdit_, 127);
+    setBusy(true);
+    work_.run<std::optional<std::string>>(
+        [server, port, proxyPort]() -> std::optional<std::string> {
+            if (auto problem = serverProblem(server, port))
+                return problem;
+            return validateProxyPort(proxyPort);
+        },
+        [this, server, port, proxyPort](std::optional<std::string> problem) {
+            setBusy(false);
+            if (problem) {
+                showError(*problem);
+            } else {
+                setServer(server);
+                setPort(port);
+                setProxyPort(proxyPort);
+                QDialog::accept();
+            }
+            emit checkFinished();
+        });
+}
+
+void PropertiesDialog::reject()
+{
+    setBusy(false);
+    work_.cancel();  // a check still running ends unheard
+    QDialog::reject();
+}
+
+void PropertiesDialog::runConnectionTest()
+{
+    if (busy_)
+        return;
+    const std::string server = textOf(serverEdit_, 1022);
+    const std::string port = textOf(portEdit_, 126);
+    setBusy(true);
+    work_.run<Verdict>(
+        [server, port] {
+            Verdict verdict;
+            NetworkInterfaces interfaces;
+            if (!ConnectionTest::canReachNetwork(server, interfaces)) {
+                verdict.title = ConnectionTest::NotConnectedTitle;
+                verdict.text = ConnectionTest::NotConnectedText;
+                return verdict;
+            }
+            if (auto problem = serverProblem(server, port)) {
+                verdict.text = *problem;
+                return verdict;
+            }
+            const ConnectionTest test(server, static_cast<std::uint16_t>(portNumber(port) & 0xFFFF));
+            const ConnectionTest::Result result = test.run();
+            if (!result.passed()) {
+                verdict.text = ConnectionTest::FailedText;
+                return verdict;
+            }
+            verdict.passed = true;
+            verdict.icon = QMessageBox::Information;
+            verdict.text = test.successText(result);
+            return verdict;
+        },
+        [this](Verdict verdict) {
+            setBusy(false);
+            showMessageBox(this, verdict.icon, displayText(verdict.title), displayText(verdict.text));
+            emit checkFinished();
+        });
+}
+
+bool PropertiesDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (edit == nullptr)
+        return false;
+    const bool backspace = key->key() == Qt::Key_Backspace;
+    const bool judged = backspace || (!key->text().isEmpty() && key->text().at(0).isPrint() &&
+                                      !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)));
+    if (!judged)
+        return false;  // Tab, Enter, Escape, arrows, Home, End, shortcuts
+    const bool accepted = portKeyAccepted(key->text(), backspace, static_cast<int>(edit->text().size()),
+                                          static_cast<int>(edit->selectedText().size()));
+    return !accepted;  // a swallowed key makes no sound
+}
+
+} // namespace MAIL

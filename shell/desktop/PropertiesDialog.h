@@ -1,0 +1,101 @@
+// PropertiesDialog: "Pelorus Properties", where the user edits the SMTP
+// server's name and port and the proxy's own port, and tests the server.
+//
+// The dialog holds the values it was given (Server, Port, ProxyPort and the
+// carried-through Allowed) and replaces them with the edited texts only when
+// OK passes both validations; Cancel, Escape and the close box keep them.
+// It never touches the settings store: the Properties command reads the
+// settings before and writes them after.
+//
+// The validations resolve the server name and the test talks to the server,
+// so both run on a thread of their own with OK and Test disabled until they
+// end; the GUI thread never waits on the network. The dialog is shown with
+// present() and reports its end through QDialog::finished.
+//
+// Control ids of the dialog resource are the widgets' object names: 1014
+// server name, 1016 server port, 1015 Test, 1017 proxy port, 11 the icon,
+// 1 OK, 2 Cancel.
+#pragma once
+
+#include "shell/desktop/DialogSupport.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class QLineEdit;
+class QPushButton;
+
+namespace MAIL {
+
+class PropertiesDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit PropertiesDialog(QWidget* parent = nullptr);
+    ~PropertiesDialog() override;
+
+    // Stores a copy without leading and trailing spaces, tabs, CR and LF.
+    void setServer(std::string_view server);
+    // Text: trimmed, then its leading decimal digits (0 when none).
+    void setPort(std::string_view port);
+    void setPort(int port) { port_ = port; }
+    void setProxyPort(std::string_view port);
+    void setProxyPort(int port) { proxyPort_ = port; }
+    void setAllowed(std::string_view allowed);
+
+    const std::string& getServer() const { return server_; }
+    const std::string& getAllowed() const { return allowed_; }
+    // The low 16 bits of the stored numbers.
+    std::uint16_t getPort() const { return static_cast<std::uint16_t>(port_ & 0xFFFF); }
+    std::uint16_t getProxyPort() const { return static_cast<std::uint16_t>(proxyPort_ & 0xFFFF); }
+
+    // Puts the values into the edits and shows the dialog above other
+    // windows; returns at once.
+    void present();
+
+    // True while a validation or a connection test runs.
+    bool isBusy() const { return busy_; }
+
+    // Validates (off the GUI thread) and closes with Accepted when both
+    // validations pass; otherwise shows the first failure and stays open.
+    void accept() override;
+    // Closes with Rejected; the values stay as they were given.
+    void reject() override;
+
+signals:
+    // A validation or a connection test has ended and its message, if
+    // any, is shown.
+    void checkFinished();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void runConnectionTest();
+    void setBusy(bool busy);
+    void showError(const std::string& text);
+
+    QLineEdit* serverEdit_;
+    QLineEdit* portEdit_;
+    QLineEdit* proxyPortEdit_;
+    QPushButton* testButton_;
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
+
+    std::string server_;
+    long port_ = 25;
+    std::string allowed_;
+    long proxyPort_ = 25;
+    bool busy_ = false;
+    BackgroundWork work_;
+};
+
+// The port edits' key filter: whether a key with this text (and whether it
+// is Backspace) is let through to an edit holding length characters, of
+// which selected are selected. Only printable keys and Backspace are
+// judged; anything else is let through.
+bool portKeyAccepted(const QString& text, bool backspace, int length, int selected);
+
+} // namespace MAIL
