@@ -4,8 +4,8 @@
 #include "foundation/String.h"
 #include "relay/RelayError.h"
 #include "relay/ReplyReader.h"
+#include "relay/SecureConnection.h"
 #include "relay/ServerConnection.h"
-#include "relay/Socket.h"
 #include "shell/SettingsValidation.h"
 
 #include <strings.h>
@@ -17,9 +17,9 @@ namespace {
 constexpr std::string_view Hello = "EHLO localhost\r\n";
 constexpr std::string_view Quit = "QUIT\r\n";
 
-bool sendLine(Socket& socket, std::string_view line, int seconds)
+bool sendLine(Transport& transport, std::string_view line, int seconds)
 {
-    return socket.sendAll(line.data(), line.size(), seconds) == static_cast<ssize_t>(line.size());
+    return transport.sendAll(line.data(), line.size(), seconds) == static_cast<ssize_t>(line.size());
 }
 
 // A reply without its last line end, for showing.
@@ -30,33 +30,57 @@ std::string withoutLastLineEnd(std::string text)
     return text;
 }
 
+// A text from the server or OpenSSL on one log line.
+std::string oneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
 } // namespace
 
-ConnectionTest::ConnectionTest(std::string_view server, std::uint16_t port) : ConnectionTest(server, port, Limits{}) {}
-
-ConnectionTest::ConnectionTest(std::string_view server, std::uint16_t port, Limits limits)
-    : server_(trimView(server)), port_(port), limits_(limits)
+ConnectionTest::ConnectionTest(std::string_view server, std::uint16_t port, ServerSecurity security)
+    : ConnectionTest(server, port, std::move(security), Limits{})
 {
 }
 
-ConnectionTest::Outcome ConnectionTest::openSession(Socket& socket, ReplyReader& reader, Result& result) const
+ConnectionTest::ConnectionTest(std::string_view server, std::uint16_t port, ServerSecurity security, Limits limits)
+    : server_(trimView(server)), port_(port), security_(std::move(security)), limits_(limits)
 {
-    const ConnectResult connection = connectToServer(server_, port_, limits_.connectMilliseconds);
-    if (connection.descriptor < 0) {
-        if (connection.error == ERR_HOST_LOOKUP) {
-            error(getLogWriter(), "SMTPCommunicator#run,2,Failed to get an address for SMTPServer =[%s]\n",
-                  server_.c_str());
-            return Outcome::NoAddress;
-        }
+}
+
+ConnectionTest::Outcome ConnectionTest::openSession(std::unique_ptr<SecureConnection>& connection,
+                                                    Result& result) const
+{
+    connection = connectSecurely(server_, port_, security_, limits_.stepMilliseconds);
+    SecureConnection& c = *connection;
+    result.error = c.error;
+    result.detail = c.detail;
+    result.greeting = c.greeting;
+    if (c.error == ERR_HOST_LOOKUP) {
+        error(getLogWriter(), "SMTPCommunicator#run,2,Failed to get an address for SMTPServer =[%s]\n",
+              server_.c_str());
+        return Outcome::NoAddress;
+    }
+    if (c.error == ERR_SERVER_CONNECT) {
         error(getLogWriter(), "SMTPCommunicator#run,3,Failed to connect a SMTPServer Port=[%d]", port_);
         return Outcome::NoConnect;
     }
-    socket.attach(connection.descriptor);
-    int code = 0;
-    if (!reader.read(result.greeting, code, limits_.replyMilliseconds) || code != 220)
+    if (c.error != 0) {
+        error(getLogWriter(), "ConnectionTest#run,4,No %s connection to SMTPServer =[%s] Port=[%d]: %s\n",
+              securityModeName(security_.mode), server_.c_str(), port_, oneLine(c.detail).c_str());
+        return isTlsError(c.error) ? Outcome::NotSecured : Outcome::BadReply;
+    }
+    if (c.greetingCode != 220)
         return Outcome::BadReply;
+    result.encrypted = c.encrypted;
+    result.peer = c.peer;
     std::string hello;
-    if (!sendLine(socket, Hello, limits_.sendSeconds) || !reader.read(hello, code, limits_.replyMilliseconds))
+    int code = 0;
+    if (!sendLine(c.transport(), Hello, limits_.sendSeconds) ||
+        !c.replies().read(hello, code, limits_.stepMilliseconds))
         return Outcome::BadReply;
     return Outcome::Passed;
 }
@@ -66,22 +90,38 @@ ConnectionTest::Result ConnectionTest::run() const
     Result result;
     if (server_.empty() || port_ == 0)
         return result;
-    Socket socket;
-    ReplyReader reader(socket);
-    result.outcome = openSession(socket, reader, result);
+    std::unique_ptr<SecureConnection> connection;
+    result.outcome = openSession(connection, result);
     if (result.outcome != Outcome::Passed)
         return result;
     int code = 0;
-    if (!sendLine(socket, Quit, limits_.sendSeconds) ||
-        !reader.read(result.quitReply, code, limits_.replyMilliseconds) || code != 221)
+    if (!sendLine(connection->transport(), Quit, limits_.sendSeconds) ||
+        !connection->replies().read(result.quitReply, code, limits_.stepMilliseconds) || code != 221)
         result.outcome = Outcome::BadReply;
+    connection->close();
     return result;
 }
 
 std::string ConnectionTest::successText(const Result& result) const
 {
-    return "Connected to the SMTP server '" + server_ + "' (without account authentication).\r\n\r\n" +
-           withoutLastLineEnd(result.greeting) + "\r\n" + withoutLastLineEnd(result.quitReply);
+    std::string text = "Connected to the SMTP server '" + server_ + "' (without account authentication).\r\n\r\n" +
+                       withoutLastLineEnd(result.greeting) + "\r\n" + withoutLastLineEnd(result.quitReply);
+    if (result.encrypted) {
+        text += "\r\n\r\nTLS: " + result.peer.protocol + "\r\nSubject: " + result.peer.subject +
+                "\r\nIssuer: " + result.peer.issuer;
+        if (!security_.verify)
+            text += "\r\n" + std::string(VerificationOffText);
+    }
+    return text;
+}
+
+std::string ConnectionTest::failureText(const Result& result) const
+{
+    std::string text = FailedText;
+    const std::string reason = relayErrorText(result.error);
+    if (!reason.empty() && (security_.mode != SecurityMode::None || isTlsError(result.error)))
+        text += "\r\n\r\n" + reason;
+    return text;
 }
 
 bool ConnectionTest::canReachNetwork(std::string_view server, NetworkInterfaces& interfaces)

@@ -2,6 +2,7 @@
 
 #include "config/ProxyConfiguration.h"
 #include "relay/SMTPProxy.h"
+#include "relay/ServerSecurity.h"
 #include "shell/ProxyService.h"
 #include "shell/desktop/Beep.h"
 #include "shell/desktop/DialogSupport.h"
@@ -65,6 +66,7 @@ void PropertiesCommand::open(bool startupForm)
     settings.getPort(values.port);
     settings.getAllowed(values.allowed);
     settings.getProxyPort(values.proxyPort);
+    values.security = readServerSecurity(settings).setting;
     storedProxyPort_ = values.proxyPort;
     showDialog(values);
 }
@@ -83,6 +85,7 @@ void PropertiesCommand::showDialog(const Entered& values)
     dialog->setServer(values.server);
     dialog->setPort(values.port);
     dialog->setAllowed(values.allowed);
+    dialog->setSecurity(values.security);
     dialog->setProxyPort(values.proxyPort);
     dialog_ = dialog;
     connect(dialog, &QDialog::finished, this, &PropertiesCommand::dialogFinished);
@@ -95,7 +98,8 @@ void PropertiesCommand::dialogFinished(int result)
     dialog_ = nullptr;
     if (dialog == nullptr)
         return;
-    const Entered values{dialog->getServer(), dialog->getAllowed(), dialog->getPort(), dialog->getProxyPort()};
+    const Entered values{dialog->getServer(), dialog->getAllowed(), dialog->getSecurity(), dialog->getPort(),
+                         dialog->getProxyPort()};
     dialog->deleteLater();
     if (result != QDialog::Accepted) {
         finish(false);
@@ -106,6 +110,7 @@ void PropertiesCommand::dialogFinished(int result)
     bool written = settings.setServer(values.server);
     written = settings.setAllowed(values.allowed) && written;
     written = settings.setPort(values.port) && written;
+    written = settings.setString(ProxyConfiguration::SettingKey, SecuritySetting, values.security.c_str()) && written;
     written = settings.setProxyPort(values.proxyPort) && written;
     if (!written) {
         // The listener stays where it is: the store does not say otherwise.

@@ -4,8 +4,10 @@
 // raises the open one, since the tray menu stays usable while a dialog is
 // shown. Dialogs are shown with show(), never a nested event loop.
 //
-// PropertiesCommand reads Server, Port, Allowed and ProxyPort, shows the
-// Properties dialog and, after OK, writes them back. A failed write says
+// PropertiesCommand reads Server, Port, Security, Allowed and ProxyPort,
+// shows the Properties dialog and, after OK, writes them back. Only a
+// changed ProxyPort touches the listener: it reads Server, Port and
+// Security afresh for every connection. A failed write says
 // the settings were not saved and changes nothing else. In the full form a
 // changed ProxyPort moves the listener: the new one is made first, and when
 // it cannot listen the old one keeps serving, the previous ProxyPort is
@@ -54,7 +56,7 @@ signals:
 
 private:
     struct Entered {
-        std::string server, allowed;
+        std::string server, allowed, security;
         std::uint16_t port = 0, proxyPort = 0;
     };
     void showDialog(const Entered& values);

@@ -1,11 +1,13 @@
 #include "shell/desktop/PropertiesDialog.h"
 
 #include "foundation/String.h"
+#include "relay/ServerSecurity.h"
 #include "shell/ConnectionTest.h"
 #include "shell/NetworkInterfaces.h"
 #include "shell/SettingsValidation.h"
 #include "shell/desktop/Icons.h"
 
+#include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -17,6 +19,7 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include <iterator>
 #include <optional>
 
 namespace MAIL {
@@ -25,6 +28,9 @@ namespace {
 
 constexpr int ServerLimit = 256;
 constexpr int PortLimit = 8;
+// The modes the list offers, in order.
+constexpr SecurityMode SecurityModes[] = {SecurityMode::None, SecurityMode::StartTls, SecurityMode::Tls};
+constexpr const char* SecurityLabels[] = {"None", "STARTTLS", "TLS"};
 
 QLabel* plainLabel(const char* text)
 {
@@ -109,6 +115,11 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(thi
     portEdit_->setMaximumWidth(80);
     proxyPortEdit_->setMaximumWidth(80);
 
+    securityCombo_ = new QComboBox;
+    securityCombo_->setObjectName(QStringLiteral("1024"));
+    for (std::size_t i = 0; i < std::size(SecurityModes); ++i)
+        securityCombo_->addItem(QLatin1String(SecurityLabels[i]), QLatin1String(securityModeName(SecurityModes[i])));
+
     testButton_ = new QPushButton(QStringLiteral("Test the setting of SMTP server"));
     testButton_->setObjectName(QStringLiteral("1015"));
     testButton_->setAutoDefault(false);
@@ -127,7 +138,9 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(thi
     serverGrid->addWidget(plainLabel("Port Number"), 2, 0);
     serverGrid->addWidget(portEdit_, 2, 1, Qt::AlignLeft);
     serverGrid->addWidget(plainLabel("Please enter a port number of SMPT server."), 3, 1);
-    serverGrid->addWidget(testButton_, 4, 1, Qt::AlignLeft);
+    serverGrid->addWidget(plainLabel("Security"), 4, 0);
+    serverGrid->addWidget(securityCombo_, 4, 1, Qt::AlignLeft);
+    serverGrid->addWidget(testButton_, 5, 1, Qt::AlignLeft);
     serverGrid->setColumnStretch(1, 1);
 
     auto* proxy = new QGroupBox(QStringLiteral("Pelorus Server"));
@@ -177,10 +190,32 @@ void PropertiesDialog::present()
     serverEdit_->setText(QString::fromUtf8(server_.data(), static_cast<qsizetype>(server_.size())));
     portEdit_->setText(QString::number(port_));
     proxyPortEdit_->setText(QString::number(proxyPort_));
+    showSecurity();
     setBusy(false);
     show();
     raise();
     activateWindow();
+}
+
+void PropertiesDialog::showSecurity()
+{
+    while (securityCombo_->count() > static_cast<int>(std::size(SecurityModes)))
+        securityCombo_->removeItem(securityCombo_->count() - 1);
+    const SecurityMode mode = parseSecurityMode(security_);
+    if (mode == SecurityMode::Unknown) {
+        const QString text = QString::fromUtf8(security_.data(), static_cast<qsizetype>(security_.size()));
+        securityCombo_->addItem(text, text);
+        securityCombo_->setCurrentIndex(securityCombo_->count() - 1);
+        return;
+    }
+    for (std::size_t i = 0; i < std::size(SecurityModes); ++i)
+        if (SecurityModes[i] == mode)
+            securityCombo_->setCurrentIndex(static_cast<int>(i));
+}
+
+std::string PropertiesDialog::selectedSecurity() const
+{
+    return securityCombo_->currentData().toString().toUtf8().toStdString();
 }
 
 void PropertiesDialog::setBusy(bool busy)
@@ -202,6 +237,7 @@ void PropertiesDialog::accept()
     const std::string server = textOf(serverEdit_, ServerLimit - 1);
     const std::string port = textOf(portEdit_, 127);
     const std::string proxyPort = textOf(proxyPortEdit_, 127);
+    const std::string security = selectedSecurity();
     setBusy(true);
     work_.run<std::optional<std::string>>(
         [server, port, proxyPort]() -> std::optional<std::string> {
@@ -209,7 +245,7 @@ void PropertiesDialog::accept()
                 return problem;
             return validateProxyPort(proxyPort);
         },
-        [this, server, port, proxyPort](std::optional<std::string> problem) {
+        [this, server, port, proxyPort, security](std::optional<std::string> problem) {
             setBusy(false);
             if (problem) {
                 showError(*problem);
@@ -217,6 +253,7 @@ void PropertiesDialog::accept()
                 setServer(server);
                 setPort(port);
                 setProxyPort(proxyPort);
+                setSecurity(security);
                 QDialog::accept();
             }
             emit checkFinished();
@@ -236,9 +273,10 @@ void PropertiesDialog::runConnectionTest()
         return;
     const std::string server = textOf(serverEdit_, 1022);
     const std::string port = textOf(portEdit_, 126);
+    const std::string security = selectedSecurity();
     setBusy(true);
     work_.run<Verdict>(
-        [server, port] {
+        [server, port, security] {
             Verdict verdict;
             NetworkInterfaces interfaces;
             if (!ConnectionTest::canReachNetwork(server, interfaces)) {
@@ -250,10 +288,13 @@ void PropertiesDialog::runConnectionTest()
                 verdict.text = *problem;
                 return verdict;
             }
-            const ConnectionTest test(server, static_cast<std::uint16_t>(portNumber(port) & 0xFFFF));
+            ServerSecurity stored = readServerSecurity();  // CAFile and VerifyServer as stored
+            stored.setting = security;
+            stored.mode = parseSecurityMode(security);
+            const ConnectionTest test(server, static_cast<std::uint16_t>(portNumber(port) & 0xFFFF), stored);
             const ConnectionTest::Result result = test.run();
             if (!result.passed()) {
-                verdict.text = ConnectionTest::FailedText;
+                verdict.text = test.failureText(result);
                 return verdict;
             }
             verdict.passed = true;

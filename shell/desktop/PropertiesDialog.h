@@ -1,11 +1,19 @@
 // PropertiesDialog: "Pelorus Properties", where the user edits the SMTP
-// server's name and port and the proxy's own port, and tests the server.
+// server's name, port and Security mode and the proxy's own port, and tests
+// the server.
 //
-// The dialog holds the values it was given (Server, Port, ProxyPort and the
-// carried-through Allowed) and replaces them with the edited texts only when
-// OK passes both validations; Cancel, Escape and the close box keep them.
-// It never touches the settings store: the Properties command reads the
-// settings before and writes them after.
+// The dialog holds the values it was given (Server, Port, Security,
+// ProxyPort and the carried-through Allowed) and replaces them with the
+// edited ones only when OK passes both validations; Cancel, Escape and the
+// close box keep them. It never writes the settings store: the Properties
+// command reads the settings before and writes them after. The connection
+// test uses the Security shown (saved or not) with the stored CAFile and
+// VerifyServer, read when the test starts.
+//
+// Security is shown as None, STARTTLS or TLS, chosen by the stored text as
+// the relay reads it. A stored text the relay does not know stays in the
+// list as an item of its own, selected, so that OK keeps it as it was
+// instead of quietly turning it into another mode.
 //
 // The validations resolve the server name and the test talks to the server,
 // so both run on a thread of their own with OK and Test disabled until they
@@ -13,8 +21,8 @@
 // present() and reports its end through QDialog::finished.
 //
 // Control ids of the dialog resource are the widgets' object names: 1014
-// server name, 1016 server port, 1015 Test, 1017 proxy port, 11 the icon,
-// 1 OK, 2 Cancel.
+// server name, 1016 server port, 1024 Security, 1015 Test, 1017 proxy port,
+// 11 the icon, 1 OK, 2 Cancel.
 #pragma once
 
 #include "shell/desktop/DialogSupport.h"
@@ -25,6 +33,7 @@
 #include <string>
 #include <string_view>
 
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -44,9 +53,14 @@ public:
     void setProxyPort(std::string_view port);
     void setProxyPort(int port) { proxyPort_ = port; }
     void setAllowed(std::string_view allowed);
+    // The Security setting as stored ("" and "none" are plain SMTP).
+    void setSecurity(std::string_view security) { security_ = std::string(security); }
 
     const std::string& getServer() const { return server_; }
     const std::string& getAllowed() const { return allowed_; }
+    // The text to store: "none", "starttls", "tls", or an unknown stored
+    // text unchanged.
+    const std::string& getSecurity() const { return security_; }
     // The low 16 bits of the stored numbers.
     std::uint16_t getPort() const { return static_cast<std::uint16_t>(port_ & 0xFFFF); }
     std::uint16_t getProxyPort() const { return static_cast<std::uint16_t>(proxyPort_ & 0xFFFF); }
@@ -76,9 +90,13 @@ private:
     void runConnectionTest();
     void setBusy(bool busy);
     void showError(const std::string& text);
+    // Selects the item for security_, adding one for an unknown text.
+    void showSecurity();
+    std::string selectedSecurity() const;
 
     QLineEdit* serverEdit_;
     QLineEdit* portEdit_;
+    QComboBox* securityCombo_;
     QLineEdit* proxyPortEdit_;
     QPushButton* testButton_;
     QPushButton* okButton_;
@@ -87,6 +105,7 @@ private:
     std::string server_;
     long port_ = 25;
     std::string allowed_;
+    std::string security_ = "none";
     long proxyPort_ = 25;
     bool busy_ = false;
     BackgroundWork work_;

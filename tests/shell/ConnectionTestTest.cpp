@@ -1,12 +1,20 @@
 // The connection test judged against scripted servers: what a working
 // server says in several pieces or lines passes, a refusing greeting or a
-// wrong answer to QUIT fails; and the network check made before a test.
+// wrong answer to QUIT fails; against real TLS servers (aiosmtpd, with
+// certificates made here by the openssl command) in each Security mode;
+// and the network check made before a test.
+#include "relay/RelayError.h"
 #include "relay/RelayTestSupport.h"
+#include "relay/ServerSecurity.h"
 #include "shell/ConnectionTest.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -112,6 +120,153 @@ TEST(ConnectionTest, AServerThatIsNotThereFailsToConnect)
 TEST(ConnectionTest, AnUnknownNameFailsToResolve)
 {
     EXPECT_EQ(ConnectionTest("no-such-host.invalid", 25).run().outcome, ConnectionTest::Outcome::NoAddress);
+}
+
+// A test CA with a server certificate it signed for "localhost" and
+// 127.0.0.1, and a self-signed one for the same names.
+class Certificates {
+public:
+    Certificates()
+    {
+        const std::vector<std::string> key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+        request(key, {"-x509", "-keyout", path("ca.key"), "-out", ca(), "-days", "2", "-subj", "/CN=Pelorus Test CA",
+                      "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                      "keyUsage=critical,keyCertSign,cRLSign"});
+        request(key, {"-keyout", path("good.key"), "-out", path("good.csr"), "-subj", "/CN=localhost"});
+        pelorus::test::writeFile(path("good.ext"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n"
+                                                   "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+        run({"openssl", "x509", "-req", "-in", path("good.csr"), "-CA", ca(), "-CAkey", path("ca.key"),
+             "-CAcreateserial", "-out", path("good.pem"), "-days", "2", "-extfile", path("good.ext")});
+        request(key, {"-x509", "-keyout", path("self.key"), "-out", path("self.pem"), "-days", "2", "-subj",
+                      "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});
+    }
+
+    std::string ca() const { return path("ca.pem"); }
+    // Options for the real server serving the named certificate.
+    std::vector<std::string> serve(const std::string& name, const char* mode) const
+    {
+        return {"--cert", path(name + ".pem"), "--key", path(name + ".key"), mode};
+    }
+
+private:
+    std::string path(const std::string& name) const { return dir_ / name; }
+    static void run(const std::vector<std::string>& argv)
+    {
+        if (const pelorus::test::ProgramResult result = pelorus::test::runProgram(argv); result.status != 0)
+            throw std::runtime_error("openssl failed: " + result.errors);
+    }
+    static void request(std::vector<std::string> key, const std::vector<std::string>& rest)
+    {
+        key.insert(key.begin(), {"openssl", "req"});
+        key.insert(key.end(), rest.begin(), rest.end());
+        run(key);
+    }
+
+    pelorus::test::TempDir dir_;
+};
+
+struct SecureCase {
+    const char* name;
+    const char* certificate;  // the server's
+    const char* serverMode;   // how the server speaks; nullptr: plain only
+    const char* server;       // the name the test connects to
+    MAIL::SecurityMode mode;  // the test's Security
+    bool trustCa;
+    bool verify;
+    int error;  // 0: the test passes
+};
+
+void PrintTo(const SecureCase& c, std::ostream* out) { *out << c.name; }
+
+class Secured : public testing::TestWithParam<SecureCase> {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        certificates = new Certificates();
+    }
+    static void TearDownTestSuite()
+    {
+        delete certificates;
+        certificates = nullptr;
+    }
+    static Certificates* certificates;
+};
+
+Certificates* Secured::certificates = nullptr;
+
+TEST_P(Secured, ShowsTheCertificateOrTheReason)
+{
+    const SecureCase& c = GetParam();
+    pelorus::test::SmtpSink sink(c.serverMode ? certificates->serve(c.certificate, c.serverMode)
+                                              : std::vector<std::string>{});
+    MAIL::ServerSecurity security;
+    security.mode = c.mode;
+    security.setting = MAIL::securityModeName(c.mode);
+    security.caFile = c.trustCa ? certificates->ca() : "";
+    security.verify = c.verify;
+    // A silent server is judged within this limit; the default is 30 s.
+    ConnectionTest::Limits limits;
+    limits.stepMilliseconds = 1500;
+    const ConnectionTest test(c.server, sink.port(), security, limits);
+    const ConnectionTest::Result result = test.run();
+    EXPECT_EQ(result.error, c.error) << result.detail;
+    if (c.error != 0) {
+        EXPECT_EQ(result.outcome, ConnectionTest::Outcome::NotSecured);
+        EXPECT_EQ(test.failureText(result),
+                  std::string(ConnectionTest::FailedText) + "\r\n\r\n" + MAIL::relayErrorText(c.error));
+        EXPECT_EQ(sink.journal().find("tls=1"), std::string::npos) << sink.journal();
+        return;
+    }
+    ASSERT_EQ(result.outcome, ConnectionTest::Outcome::Passed) << result.detail;
+    EXPECT_TRUE(result.encrypted);
+    EXPECT_EQ(result.quitReply.substr(0, 4), "221 ");
+    const std::string text = test.successText(result);
+    const std::string certificate = "\r\n\r\nTLS: " + result.peer.protocol + "\r\nSubject: CN=localhost\r\nIssuer: " +
+                                    (c.verify ? "CN=Pelorus Test CA" : "CN=localhost");
+    const std::string expected = "Connected to the SMTP server '" + std::string(c.server) +
+                                 "' (without account authentication).\r\n\r\n" +
+                                 result.greeting.substr(0, result.greeting.size() - 2) + "\r\n" +
+                                 result.quitReply.substr(0, result.quitReply.size() - 2) + certificate +
+                                 (c.verify ? "" : "\r\nCertificate verification is off");
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(result.peer.protocol.rfind("TLSv1.", 0), 0u) << result.peer.protocol;
+    // The test's own EHLO went over TLS (in "starttls" mode after the
+    // upgrade's EHLO in clear).
+    const std::string journal = sink.journal();
+    EXPECT_TRUE(journal.ends_with("\nEHLO tls=1 localhost\n") || journal == "EHLO tls=1 localhost\n") << journal;
+}
+
+using MAIL::SecurityMode;
+
+INSTANTIATE_TEST_SUITE_P(
+    Tls, Secured,
+    testing::Values(
+        SecureCase{"StartTlsPasses", "good", "--starttls", "localhost", SecurityMode::StartTls, true, true, 0},
+        SecureCase{"ImplicitTlsPasses", "good", "--tls", "127.0.0.1", SecurityMode::Tls, true, true, 0},
+        SecureCase{"VerificationOffSaysSo", "self", "--starttls", "localhost", SecurityMode::StartTls, false, false,
+                   0},
+        SecureCase{"UntrustedCertificate", "good", "--tls", "localhost", SecurityMode::Tls, false, true,
+                   MAIL::ERR_TLS_UNTRUSTED},
+        SecureCase{"StartTlsAgainstImplicitTlsEndsInTime", "good", "--tls", "localhost", SecurityMode::StartTls, true,
+                   true, MAIL::ERR_TLS_NO_ANSWER},
+        SecureCase{"StartTlsNotOffered", "good", nullptr, "127.0.0.1", SecurityMode::StartTls, true, true,
+                   MAIL::ERR_TLS_NOT_OFFERED}),
+    [](const testing::TestParamInfo<SecureCase>& info) { return std::string(info.param.name); });
+
+TEST(ConnectionTest, AnUnknownSecurityValueIsNeverTriedInClear)
+{
+    MAIL::ServerSecurity security;
+    security.mode = MAIL::parseSecurityMode("ssl");
+    security.setting = "ssl";
+    std::atomic<bool> reached{false};
+    ScriptedServer server([&](Connection&) { reached = true; });
+    const ConnectionTest test("127.0.0.1", server.port(), security);
+    const ConnectionTest::Result result = test.run();
+    EXPECT_EQ(result.outcome, ConnectionTest::Outcome::NotSecured);
+    EXPECT_EQ(test.failureText(result), std::string(ConnectionTest::FailedText) + "\r\n\r\n" +
+                                            MAIL::relayErrorText(MAIL::ERR_TLS_SECURITY_SETTING));
+    EXPECT_FALSE(reached);
 }
 
 struct ReachCase {

@@ -1,15 +1,18 @@
 // The Properties and Filters commands: one dialog at a time, the settings
-// written after OK, and a ProxyPort change that moves a real listener, or
-// keeps the old one serving when the new port is taken.
+// written after OK (Security included, an unknown value kept), and a
+// ProxyPort change that moves a real listener, or keeps the old one serving
+// when the new port is taken.
 #include "DialogsTestSupport.h"
 #include "config/ProxyConfiguration.h"
 #include "relay/Notifications.h"
 #include "relay/RelayTestSupport.h"
+#include "relay/ServerSecurity.h"
 #include "shell/ProxyService.h"
 #include "shell/desktop/DialogCommands.h"
 #include "shell/desktop/FiltersDialog.h"
 #include "shell/desktop/PropertiesDialog.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -140,6 +143,37 @@ TEST_F(Commands, OtherChangesAreWrittenWithoutMovingTheListener)
     ProxyConfiguration().getPort(port);
     EXPECT_EQ(port, 587);
     EXPECT_EQ(service.listeningPort(), oldPort);
+}
+
+TEST_F(Commands, SecurityIsWrittenWithoutRestartingTheListener)
+{
+    struct Case {
+        const char* stored;
+        const char* shown;
+        int chosen;  // -1: left as shown
+        const char* written;
+    };
+    for (const Case& c : {Case{"STARTTLS", "STARTTLS", 2, "tls"}, Case{"ssl", "ssl", -1, "ssl"},
+                          Case{"", "None", 1, "starttls"}}) {
+        SCOPED_TRACE(c.stored);
+        ASSERT_TRUE(ProxyConfiguration().setString(ProxyConfiguration::SettingKey, MAIL::SecuritySetting, c.stored));
+        closed.reset();
+        command.open(false);
+        auto* combo = child<QComboBox>(command.dialog(), "1024");
+        EXPECT_EQ(combo->currentText(), c.shown);
+        if (c.chosen >= 0)
+            combo->setCurrentIndex(c.chosen);
+        child<QPushButton>(command.dialog(), "1")->click();
+        ASSERT_TRUE(eventually([&] { return closed.has_value(); }));
+        EXPECT_TRUE(*closed);
+        EXPECT_EQ(MAIL::readServerSecurity().setting, c.written);
+        EXPECT_EQ(shownBox(), nullptr);
+        EXPECT_EQ(service.listeningPort(), oldPort);
+        auto client = connectTo(oldPort);  // answers (with a 421 in a mode the upstream cannot do)
+        EXPECT_TRUE(client && !client->readLine().empty());
+        std::lock_guard guard(boxLock);
+        EXPECT_TRUE(listenerBoxes.empty());  // a listener made again would say its port is taken
+    }
 }
 
 TEST_F(Commands, TheStartupFormOnlyWritesTheSettings)

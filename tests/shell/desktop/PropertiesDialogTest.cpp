@@ -1,12 +1,18 @@
 // The Properties dialog: the setters' trimming, both validations with their
 // messages (run off the GUI thread, with OK and Test disabled meanwhile),
-// the port key filter, and the connection test against scripted servers.
+// the port key filter, the Security list, and the connection test against
+// scripted servers.
 #include "DialogsTestSupport.h"
 #include "relay/RelayTestSupport.h"
+#include "relay/ServerSecurity.h"
 #include "shell/desktop/PropertiesDialog.h"
 
 #include <QClipboard>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -37,6 +43,7 @@ protected:
     QLineEdit* server() { return child<QLineEdit>(dialog.get(), "1014"); }
     QLineEdit* port() { return child<QLineEdit>(dialog.get(), "1016"); }
     QLineEdit* proxyPort() { return child<QLineEdit>(dialog.get(), "1017"); }
+    QComboBox* security() { return child<QComboBox>(dialog.get(), "1024"); }
     QPushButton* ok() { return child<QPushButton>(dialog.get(), "1"); }
     QPushButton* test() { return child<QPushButton>(dialog.get(), "1015"); }
 
@@ -234,6 +241,125 @@ TEST_F(Properties, APastedMultiLineTextKeepsItsFirstLine)
     QGuiApplication::clipboard()->setText("smtp.example.com\nsecond line");
     server()->paste();
     EXPECT_EQ(server()->text(), "smtp.example.com");
+}
+
+TEST_F(Properties, SecurityFollowsThePortInTheServerGroup)
+{
+    QComboBox* combo = security();
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    EXPECT_EQ(items, (QStringList{"None", "STARTTLS", "TLS"}));
+    auto* group = qobject_cast<QGroupBox*>(combo->parentWidget());
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->title(), "SMTP Server");
+    auto* grid = qobject_cast<QGridLayout*>(group->layout());
+    ASSERT_NE(grid, nullptr);
+    const auto rowOf = [grid](QWidget* widget) {
+        int row = -1, column = -1, rows = 0, columns = 0;
+        grid->getItemPosition(grid->indexOf(widget), &row, &column, &rows, &columns);
+        return row;
+    };
+    const int row = rowOf(combo);
+    EXPECT_GT(row, rowOf(port()));
+    EXPECT_LT(row, rowOf(test()));
+    auto* label = qobject_cast<QLabel*>(grid->itemAtPosition(row, 0)->widget());
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), "Security");
+    // Tab goes from the port to the list.
+    QWidget* next = port()->nextInFocusChain();
+    while (next != port() && !(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, combo);
+}
+
+struct SecurityCase {
+    const char* name;
+    const char* stored;
+    QString shown;
+    int items;
+    int chosen;  // the item picked before OK; -1: none
+    const char* written;
+};
+
+void PrintTo(const SecurityCase& c, std::ostream* out) { *out << c.name; }
+
+class SecurityValues : public Properties, public testing::WithParamInterface<SecurityCase> {};
+
+TEST_P(SecurityValues, AreShownAndGivenBack)
+{
+    const SecurityCase& c = GetParam();
+    dialog->setServer("127.0.0.1");
+    dialog->setPort(25);
+    dialog->setProxyPort(2525);
+    dialog->setSecurity(c.stored);
+    dialog->present();
+    EXPECT_EQ(security()->currentText(), c.shown);
+    EXPECT_EQ(security()->count(), c.items);
+    if (c.chosen >= 0)
+        security()->setCurrentIndex(c.chosen);
+    pressAndWait(ok());
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, QDialog::Accepted);
+    EXPECT_EQ(dialog->getSecurity(), c.written);
+    dialog->present();  // shown again: an unknown text chosen away is gone
+    EXPECT_EQ(security()->count(), MAIL::parseSecurityMode(c.written) == MAIL::SecurityMode::Unknown ? 4 : 3);
+    EXPECT_EQ(security()->currentData().toString().toStdString(), c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Properties, SecurityValues,
+    testing::Values(SecurityCase{"MissingIsNone", "", "None", 3, -1, "none"},
+                    SecurityCase{"StoredInAnyCase", "STARTTLS", "STARTTLS", 3, -1, "starttls"},
+                    SecurityCase{"StoredWithBlanks", " Tls ", "TLS", 3, -1, "tls"},
+                    SecurityCase{"ChangedToNone", "tls", "TLS", 3, 0, "none"},
+                    SecurityCase{"UnknownIsKept", "ssl", "ssl", 4, -1, "ssl"},
+                    SecurityCase{"UnknownChangedToStartTls", "ssl", "ssl", 4, 1, "starttls"}),
+    [](const testing::TestParamInfo<SecurityCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Properties, CancelKeepsTheGivenSecurity)
+{
+    dialog->setSecurity("starttls");
+    dialog->present();
+    security()->setCurrentIndex(2);
+    child<QPushButton>(dialog.get(), "2")->click();
+    EXPECT_EQ(dialog->getSecurity(), "starttls");
+}
+
+// The Test button uses the Security shown, not yet saved: a plain server
+// that does not offer STARTTLS, or a mode the relay does not know, fails
+// with the reason.
+TEST_F(Properties, TestUsesTheUnsavedSecurity)
+{
+    struct Case {
+        const char* stored;
+        int chosen;
+        const char* reason;
+    };
+    ScriptedServer smtp([&](Connection& peer) {
+        peer.send("220 plain only\r\n");
+        if (peer.readLine().empty())
+            return;
+        peer.send("250-hello\r\n250 SIZE 1000\r\n");
+        peer.readLine(10000);
+    });
+    for (const Case& c : {Case{"none", 1, "Error:The SMTP server does not offer STARTTLS."},
+                          Case{"ssl", -1, "Error:The Security setting is not none, starttls or tls."}}) {
+        SCOPED_TRACE(c.stored);
+        dialog->setSecurity(c.stored);
+        fill("127.0.0.1", QString::number(smtp.port()), "2525");
+        if (c.chosen >= 0)
+            security()->setCurrentIndex(c.chosen);
+        pressAndWait(test());
+        QMessageBox* box = shownBox();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        EXPECT_EQ(boxText(box), std::string("Failed to connect to the SMTP server.\r\nPlease confirm the setting for "
+                                            "the SMTP server.\r\n\r\n") +
+                                    c.reason);
+        box->close();
+        EXPECT_EQ(dialog->getSecurity(), c.stored);
+    }
 }
 
 // The Test button against a scripted server: what the user is shown.
