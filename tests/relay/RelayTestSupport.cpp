@@ -554,4 +554,39 @@ ProgramResult runProgram(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
+namespace {
+
+void runOpenssl(const std::vector<std::string>& argv)
+{
+    const ProgramResult result = runProgram(argv);
+    if (result.status != 0)
+        throw std::runtime_error("openssl failed: " + result.errors);
+}
+
+} // namespace
+
+TestCertificates::TestCertificates()
+{
+    const std::string ca = dir_ / "ca";
+    runOpenssl({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                "-keyout", ca + ".key", "-out", ca + ".pem", "-days", "2", "-subj", "/CN=Pelorus Test CA", "-addext",
+                "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+    issue("good", "localhost", "DNS:localhost,IP:127.0.0.1");
+    issue("other", "mail.example.test", "DNS:mail.example.test,DNS:*.example.test,IP:192.0.2.1");
+    runOpenssl({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                "-keyout", dir_ / "self.key", "-out", dir_ / "self.pem", "-days", "2", "-subj", "/CN=localhost",
+                "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});
+}
+
+void TestCertificates::issue(const std::string& name, const std::string& commonName, const std::string& names)
+{
+    const std::string base = dir_ / name;
+    runOpenssl({"openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                base + ".key", "-out", base + ".csr", "-subj", "/CN=" + commonName});
+    writeFile(base + ".ext",
+              "subjectAltName=" + names + "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+    runOpenssl({"openssl", "x509", "-req", "-in", base + ".csr", "-CA", dir_ / "ca.pem", "-CAkey", dir_ / "ca.key",
+                "-CAcreateserial", "-out", base + ".pem", "-days", "2", "-extfile", base + ".ext"});
+}
+
 } // namespace pelorus::test

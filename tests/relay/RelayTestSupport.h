@@ -196,6 +196,28 @@ struct ProgramResult {
 ProgramResult runProgram(const std::vector<std::string>& argv, const std::string& input = "",
                          int milliseconds = 60000);
 
+// A test CA made by the openssl command in a temporary folder, with server
+// certificates it signed: "good" for localhost and 127.0.0.1, "other" for
+// another name only; and "self", self-signed for localhost and 127.0.0.1.
+class TestCertificates {
+public:
+    TestCertificates();
+    TestCertificates(const TestCertificates&) = delete;
+    TestCertificates& operator=(const TestCertificates&) = delete;
+
+    std::string ca() const { return dir_ / "ca.pem"; }
+    // Options for smtp_sink.py serving the named certificate in the mode.
+    std::vector<std::string> serve(const std::string& name, const char* mode) const
+    {
+        return {"--cert", dir_ / (name + ".pem"), "--key", dir_ / (name + ".key"), mode};
+    }
+
+private:
+    void issue(const std::string& name, const std::string& commonName, const std::string& names);
+
+    TempDir dir_;
+};
+
 // The folder of this test source (for the helper scripts).
 std::string relayTestFolder();
 

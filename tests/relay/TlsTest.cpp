@@ -26,52 +26,6 @@ using namespace MAIL;
 
 namespace {
 
-// A test CA, a server certificate it signed for "localhost" and 127.0.0.1,
-// one it signed for another name only, and a self-signed one.
-class Certificates {
-public:
-    Certificates()
-    {
-        const std::string ca = dir_ / "ca";
-        run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-             "-keyout", ca + ".key", "-out", ca + ".pem", "-days", "2", "-subj", "/CN=Pelorus Test CA", "-addext",
-             "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
-        issue("good", "localhost", "DNS:localhost,IP:127.0.0.1");
-        issue("other", "mail.example.test", "DNS:mail.example.test,DNS:*.example.test,IP:192.0.2.1");
-        run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-             "-keyout", dir_ / "self.key", "-out", dir_ / "self.pem", "-days", "2", "-subj", "/CN=localhost",
-             "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});
-    }
-
-    std::string ca() const { return dir_ / "ca.pem"; }
-    // Options for smtp_sink.py serving the named certificate.
-    std::vector<std::string> serve(const std::string& name, const char* mode) const
-    {
-        return {"--cert", dir_ / (name + ".pem"), "--key", dir_ / (name + ".key"), mode};
-    }
-
-private:
-    static void run(const std::vector<std::string>& argv)
-    {
-        const ProgramResult result = runProgram(argv);
-        if (result.status != 0)
-            throw std::runtime_error("openssl failed: " + result.errors);
-    }
-
-    void issue(const std::string& name, const std::string& commonName, const std::string& names)
-    {
-        const std::string base = dir_ / name;
-        run({"openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-             base + ".key", "-out", base + ".csr", "-subj", "/CN=" + commonName});
-        writeFile(base + ".ext", "subjectAltName=" + names +
-                                     "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
-        run({"openssl", "x509", "-req", "-in", base + ".csr", "-CA", dir_ / "ca.pem", "-CAkey", dir_ / "ca.key",
-             "-CAcreateserial", "-out", base + ".pem", "-days", "2", "-extfile", base + ".ext"});
-    }
-
-    TempDir dir_;
-};
-
 // As the server stores it; the client sends the dot doubled.
 const std::string Message = "From: Alice <alice@corp.example>\r\n"
                             "To: Bob <bob@corp.example>\r\n"
@@ -93,7 +47,7 @@ protected:
     static void SetUpTestSuite()
     {
         std::signal(SIGPIPE, SIG_IGN);
-        certificates = new Certificates();
+        certificates = new TestCertificates();
     }
     static void TearDownTestSuite()
     {
@@ -134,10 +88,10 @@ protected:
         EXPECT_EQ(c->readReply().substr(0, 3), "221");
     }
 
-    static Certificates* certificates;
+    static TestCertificates* certificates;
 };
 
-Certificates* TlsRelay::certificates = nullptr;
+TestCertificates* TlsRelay::certificates = nullptr;
 
 // What a client that cannot be served sees: the 421 in place of the
 // greeting ("tls", or a server that never greets), or the greeting and then
@@ -162,7 +116,7 @@ std::string firstRefusal(std::uint16_t port, const std::string& firstCommand)
 // a test needs.
 class TlsPeer {
 public:
-    TlsPeer(const Certificates& certificates, const char* mode)
+    TlsPeer(const TestCertificates& certificates, const char* mode)
     {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0)

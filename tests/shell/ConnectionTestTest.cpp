@@ -122,49 +122,6 @@ TEST(ConnectionTest, AnUnknownNameFailsToResolve)
     EXPECT_EQ(ConnectionTest("no-such-host.invalid", 25).run().outcome, ConnectionTest::Outcome::NoAddress);
 }
 
-// A test CA with a server certificate it signed for "localhost" and
-// 127.0.0.1, and a self-signed one for the same names.
-class Certificates {
-public:
-    Certificates()
-    {
-        const std::vector<std::string> key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-        request(key, {"-x509", "-keyout", path("ca.key"), "-out", ca(), "-days", "2", "-subj", "/CN=Pelorus Test CA",
-                      "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
-                      "keyUsage=critical,keyCertSign,cRLSign"});
-        request(key, {"-keyout", path("good.key"), "-out", path("good.csr"), "-subj", "/CN=localhost"});
-        pelorus::test::writeFile(path("good.ext"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n"
-                                                   "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
-        run({"openssl", "x509", "-req", "-in", path("good.csr"), "-CA", ca(), "-CAkey", path("ca.key"),
-             "-CAcreateserial", "-out", path("good.pem"), "-days", "2", "-extfile", path("good.ext")});
-        request(key, {"-x509", "-keyout", path("self.key"), "-out", path("self.pem"), "-days", "2", "-subj",
-                      "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});
-    }
-
-    std::string ca() const { return path("ca.pem"); }
-    // Options for the real server serving the named certificate.
-    std::vector<std::string> serve(const std::string& name, const char* mode) const
-    {
-        return {"--cert", path(name + ".pem"), "--key", path(name + ".key"), mode};
-    }
-
-private:
-    std::string path(const std::string& name) const { return dir_ / name; }
-    static void run(const std::vector<std::string>& argv)
-    {
-        if (const pelorus::test::ProgramResult result = pelorus::test::runProgram(argv); result.status != 0)
-            throw std::runtime_error("openssl failed: " + result.errors);
-    }
-    static void request(std::vector<std::string> key, const std::vector<std::string>& rest)
-    {
-        key.insert(key.begin(), {"openssl", "req"});
-        key.insert(key.end(), rest.begin(), rest.end());
-        run(key);
-    }
-
-    pelorus::test::TempDir dir_;
-};
-
 struct SecureCase {
     const char* name;
     const char* certificate;  // the server's
@@ -183,17 +140,17 @@ protected:
     static void SetUpTestSuite()
     {
         std::signal(SIGPIPE, SIG_IGN);
-        certificates = new Certificates();
+        certificates = new pelorus::test::TestCertificates();
     }
     static void TearDownTestSuite()
     {
         delete certificates;
         certificates = nullptr;
     }
-    static Certificates* certificates;
+    static pelorus::test::TestCertificates* certificates;
 };
 
-Certificates* Secured::certificates = nullptr;
+pelorus::test::TestCertificates* Secured::certificates = nullptr;
 
 TEST_P(Secured, ShowsTheCertificateOrTheReason)
 {
