@@ -3,9 +3,10 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?=
+PREFIX ?= /usr/local
 ARGS ?=
 
-.PHONY: all deps test run build-test build-release bench fuzz clean
+.PHONY: all deps test run build-test build-release bench fuzz clean screenshots install
 
 all: build-release
 
@@ -30,6 +31,18 @@ run: build-release
 	else \
 	    echo "Everything is built, but there is no program yet: the pelorus executable arrives with the program's issue."; \
 	fi
+
+# The program, its help page, menu entry and icon under PREFIX.
+install: build-release
+	cmake --install build/release --prefix $(PREFIX)
+
+# The README's pictures of every window (docs/screenshots/), taken on a
+# virtual X server with a window manager.
+screenshots:
+	scripts/install-deps screenshots
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPELORUS_TESTS=OFF
+	cmake --build build/release -j $(JOBS) --target pelorus_screenshots
+	scripts/screenshots build/release/shell/desktop/pelorus_screenshots docs/screenshots
 
 # Every benchmark, release build without sanitizers.
 bench:

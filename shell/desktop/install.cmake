@@ -1,0 +1,12 @@
+# `make install`: the program, its help page, the menu entry and the
+# application icon in the hicolor theme.
+include(GNUInstallDirs)
+
+install(TARGETS pelorus RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/share/Pelorus.html
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/pelorus/html)
+install(FILES ${PROJECT_SOURCE_DIR}/share/pelorus.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/107.svg
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+  RENAME pelorus.svg)
