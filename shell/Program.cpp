@@ -3,6 +3,7 @@
 #include "config/LogWriter.h"
 #include "config/ProxyConfiguration.h"
 #include "foundation/Diagnostics.h"
+#include "foundation/FileDescriptor.h"
 #include "relay/SMTPMessage.h"
 #include "relay/SMTPProxy.h"
 #include "shell/SingleInstance.h"
@@ -11,8 +12,14 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace MAIL {
@@ -36,6 +43,75 @@ bool noDisplay()
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     const char* x11 = std::getenv("DISPLAY");
     return (wayland == nullptr || wayland[0] == '\0') && (x11 == nullptr || x11[0] == '\0');
+}
+
+namespace {
+
+// Connects to a stream socket within the limit; true when it accepted.
+bool answers(const sockaddr* address, socklen_t length, int milliseconds)
+{
+    FileDescriptor fd(::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (fd.get() < 0)
+        return false;
+    if (::connect(fd.get(), address, length) == 0)
+        return true;
+    if (errno != EINPROGRESS)
+        return false;
+    pollfd entry{fd.get(), POLLOUT, 0};
+    int error = 0;
+    socklen_t size = sizeof error;
+    return ::poll(&entry, 1, milliseconds) == 1 &&
+           ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+bool unixSocketAnswers(const std::string& path, bool abstract)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::size_t offset = abstract ? 1 : 0;  // an abstract name starts with a NUL byte
+    if (path.size() + offset >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path + offset, path.data(), path.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+    return answers(reinterpret_cast<const sockaddr*>(&address), length, 2000);
+}
+
+} // namespace
+
+bool xDisplayReachable(std::string_view display)
+{
+    const std::size_t colon = display.rfind(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const std::string host(display.substr(0, colon));
+    std::string number;
+    for (const char c : display.substr(colon + 1)) {
+        if (c < '0' || c > '9')
+            break;
+        number += c;
+    }
+    if (number.empty() || number.size() > 5)
+        return false;
+    if (host.empty() || host == "unix") {
+        // The X server's local socket, in the file system or, where /tmp is
+        // private to the session, under the same abstract name.
+        const std::string path = "/tmp/.X11-unix/X" + number;
+        return unixSocketAnswers(path, false) || unixSocketAnswers(path, true);
+    }
+    if (host.front() == '/')
+        return true;  // a launcher's own socket path: left to the toolkit
+    // host:N is TCP port 6000 + N (forwarded displays such as localhost:10).
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(6000 + std::stoi(number));
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0)
+        return false;
+    bool reached = false;
+    for (const addrinfo* a = found; a != nullptr && !reached; a = a->ai_next)
+        reached = answers(a->ai_addr, a->ai_addrlen, 2000);
+    ::freeaddrinfo(found);
+    return reached;
 }
 
 void remindOfMissingServer()

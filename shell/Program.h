@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace MAIL {
 
@@ -34,6 +35,11 @@ std::optional<int> startProgram(int argc, char** argv, StartedProgram& started);
 
 // True when no display is there for a window toolkit.
 bool noDisplay();
+
+// True when an X server answers at the display's address (":0", "unix:1",
+// "localhost:10.0", ...). A DISPLAY left over from a session that has ended
+// would make the window toolkit abort; such a display is not used.
+bool xDisplayReachable(std::string_view display);
 
 // The lines for a listener that could not be created, and the exit status:
 // the code's low 8 bits, or 1 when they are 0.

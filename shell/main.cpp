@@ -4,7 +4,10 @@
 #include "shell/Program.h"
 #include "shell/desktop/DesktopMain.h"
 
+#include "relay/Notifications.h"
+
 #include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv)
 {
@@ -13,13 +16,21 @@ int main(int argc, char** argv)
     if (const std::optional<int> status = MAIL::startProgram(argc, argv, started))
         return *status;
     if (!started.options.headless) {
-        if (MAIL::desktopAvailable())
+        const char* display = std::getenv("DISPLAY");
+        const bool hasX = display != nullptr && display[0] != '\0';
+        if (MAIL::desktopAvailable() && (!hasX || MAIL::xDisplayReachable(display)))
             return MAIL::runDesktop(started.options);
-        std::fputs(MAIL::noDisplay() ? "Pelorus: no display found (neither WAYLAND_DISPLAY nor DISPLAY is set); "
-                                       "running in this terminal.\n"
-                                     : "Pelorus: no X display found (DISPLAY is not set; the desktop shell runs on "
-                                       "X11 or XWayland); running in this terminal.\n",
-                   stderr);
+        if (hasX)
+            std::fprintf(stderr, "Pelorus: the X display %s does not answer; running in this terminal.\n",
+                         MAIL::visibleText(display, false).c_str());
+        else if (MAIL::noDisplay())
+            std::fputs("Pelorus: no display found (neither WAYLAND_DISPLAY nor DISPLAY is set); running in this "
+                       "terminal.\n",
+                       stderr);
+        else
+            std::fputs("Pelorus: no X display found (DISPLAY is not set; the desktop shell runs on X11 or "
+                       "XWayland); running in this terminal.\n",
+                       stderr);
     }
     return MAIL::runHeadless(started.options);
 }

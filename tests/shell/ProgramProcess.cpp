@@ -200,11 +200,13 @@ bool ProgramProcess::waitListening(std::uint16_t port, int milliseconds)
     return false;
 }
 
-QuickResult runPelorus(const std::vector<std::string>& arguments, const TempDir& home)
+QuickResult runPelorus(const std::vector<std::string>& arguments, const TempDir& home,
+                       const std::vector<std::string>& environment)
 {
     std::vector<std::string> argv{"/usr/bin/env", "-i"};
     for (const auto& e : programEnvironment(home))
         argv.push_back(e);
+    argv.insert(argv.end(), environment.begin(), environment.end());
     argv.push_back(PELORUS_EXECUTABLE);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const ProgramResult result = runProgram(argv, "", 60000);

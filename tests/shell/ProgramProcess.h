@@ -58,7 +58,10 @@ struct QuickResult {
     std::string output;
     std::string errors;
 };
-QuickResult runPelorus(const std::vector<std::string>& arguments, const TempDir& home);
+// Runs the program to its end with its own folders and, added to them, the
+// given environment entries ("NAME=value").
+QuickResult runPelorus(const std::vector<std::string>& arguments, const TempDir& home,
+                       const std::vector<std::string>& environment = {});
 
 // The environment variables that give the program its folders in home.
 std::vector<std::string> programEnvironment(const TempDir& home);

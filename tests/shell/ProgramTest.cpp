@@ -125,6 +125,22 @@ TEST_F(Program, ATakenPortEndsStartUpWithItsReason)
     EXPECT_NE(r.errors.find("is already in use by another program."), std::string::npos) << r.errors;
 }
 
+// A DISPLAY left over from an ended session (no X server behind it) must
+// not make the window toolkit abort: the program says so and runs in the
+// terminal, here up to its start-up failure on a taken port.
+TEST_F(Program, ADisplayThatDoesNotAnswerMeansTheTerminal)
+{
+    TempDir home;
+    ScriptedServer holder([](Connection&) {});
+    configure(home, 25, holder.port());
+    for (const char* display : {":87", "unix:87.0", "127.0.0.1:87"}) {
+        const QuickResult r = runPelorus({}, home, {std::string("DISPLAY=") + display});
+        EXPECT_EQ(r.status, 35) << display;
+        EXPECT_NE(r.errors.find(std::string("the X display ") + display + " does not answer"), std::string::npos)
+            << r.errors;
+    }
+}
+
 TEST_F(Program, FreshHomeListensOn2525AsAnOrdinaryUser)
 {
     ProgramProcess program({{"--headless"}, false, true});
