@@ -1,5 +1,13 @@
 #include "shell/desktop/DialogSupport.h"
 
+#include "shell/desktop/Icons.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 namespace MAIL {
 
 QString displayText(std::string_view text)
@@ -7,6 +15,32 @@ QString displayText(std::string_view text)
     QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return shown;
+}
+
+void addSaveFooter(QVBoxLayout* layout, QPushButton* ok, QPushButton* cancel)
+{
+    auto* icon = new QLabel;
+    icon->setObjectName(QStringLiteral("11"));
+    icon->setPixmap(pelorusIcon(110).pixmap(32, 32));
+    auto* text = new QLabel(
+        QStringLiteral("Please click [OK] button to save this setting, [Cancel] to discard changes."));
+    text->setTextFormat(Qt::PlainText);
+    auto* hint = new QHBoxLayout;
+    hint->addWidget(icon);
+    hint->addWidget(text, 1);
+
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    layout->addLayout(hint);
+    layout->addWidget(line);
+    layout->addLayout(buttons);
 }
 
 QMessageBox* showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,

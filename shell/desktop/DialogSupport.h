@@ -9,6 +9,9 @@
 #include <QObject>
 #include <QString>
 
+class QPushButton;
+class QVBoxLayout;
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -20,6 +23,11 @@ namespace MAIL {
 
 // The program's texts (UTF-8, CR LF line ends) as Qt shows them.
 QString displayText(std::string_view text);
+
+// The foot both dialogs end with: the decoration icon (object name "11")
+// beside "Please click [OK] button to save this setting, [Cancel] to
+// discard changes.", a rule, and the OK and Cancel buttons on the right.
+void addSaveFooter(QVBoxLayout* layout, QPushButton* ok, QPushButton* cancel);
 
 // Opens a message box owned by parent (nullptr: none) and returns at once;
 // done, when given, gets the button that ended it. The box deletes itself.

@@ -8,7 +8,6 @@
 #include "shell/desktop/DialogSupport.h"
 #include "shell/desktop/Icons.h"
 
-#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -173,32 +172,15 @@ FiltersDialog::FiltersDialog(QWidget* parent) : QDialog(parent)
     recipientGrid->addWidget(deleteRecipients, 3, 2, Qt::AlignBottom);
     recipientGrid->setColumnStretch(1, 1);
 
-    auto* icon = new QLabel;
-    icon->setObjectName(QStringLiteral("11"));
-    icon->setPixmap(pelorusIcon(110).pixmap(32, 32));
-    auto* hint = new QHBoxLayout;
-    hint->addWidget(icon);
-    hint->addWidget(plainLabel("Please click [OK] button to save this setting, [Cancel] to discard changes."), 1);
-
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-
     auto* ok = new QPushButton(QStringLiteral("OK"));
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
     QPushButton* cancel = button("Cancel", "2");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(domains);
     layout->addWidget(recipients);
-    layout->addLayout(hint);
-    layout->addWidget(line);
-    layout->addLayout(buttons);
+    addSaveFooter(layout, ok, cancel);
     setMinimumWidth(ColumnWidth + 260);
 
     connect(addDomain, &QPushButton::clicked, this,

@@ -5,10 +5,8 @@
 #include "shell/ConnectionTest.h"
 #include "shell/NetworkInterfaces.h"
 #include "shell/SettingsValidation.h"
-#include "shell/desktop/Icons.h"
 
 #include <QComboBox>
-#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -150,28 +148,10 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(thi
     proxyGrid->addWidget(plainLabel("Please enter a port number of Pelorus(local SMTP) server."), 1, 1);
     proxyGrid->setColumnStretch(1, 1);
 
-    auto* icon = new QLabel;
-    icon->setObjectName(QStringLiteral("11"));
-    icon->setPixmap(pelorusIcon(110).pixmap(32, 32));
-    auto* hint = new QHBoxLayout;
-    hint->addWidget(icon);
-    hint->addWidget(plainLabel("Please click [OK] button to save this setting, [Cancel] to discard changes."), 1);
-
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(okButton_);
-    buttons->addWidget(cancelButton_);
-
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(server);
     layout->addWidget(proxy);
-    layout->addLayout(hint);
-    layout->addWidget(line);
-    layout->addLayout(buttons);
+    addSaveFooter(layout, okButton_, cancelButton_);
 
     connect(okButton_, &QPushButton::clicked, this, &PropertiesDialog::accept);
     connect(cancelButton_, &QPushButton::clicked, this, &PropertiesDialog::reject);
