@@ -1,6 +1,7 @@
 // The real pelorus on Qt's offscreen platform: a signal ends it cleanly,
 // with the open confirmation answered Cancel (its client gets the 450); and
 // the menu entry passes desktop-file-validate.
+#include "ProgramProcess.h"
 #include "relay/RelayTestSupport.h"
 #include "support/TempDir.h"
 
@@ -34,23 +35,10 @@ public:
                    const std::vector<std::string>& changes = {})
         : log_(home / "output.txt")
     {
-        for (const char* dir : {"config", "state", "cache", "run", "tmp"})
-            std::filesystem::create_directories(home / dir);
+        std::vector<std::string> env = programEnvironment(home);
         ::chmod((home / "run").c_str(), 0700);
-        std::vector<std::string> env{"HOME=" + home.path(),
-                                     "XDG_CONFIG_HOME=" + (home / "config"),
-                                     "XDG_STATE_HOME=" + (home / "state"),
-                                     "XDG_CACHE_HOME=" + (home / "cache"),
-                                     "XDG_RUNTIME_DIR=" + (home / "run"),
-                                     "TEMP=" + (home / "tmp"),
-                                     "TMPDIR=" + (home / "tmp"),
-                                     "LC_ALL=C.UTF-8",
-                                     "PATH=/usr/local/bin:/usr/bin:/bin",
-                                     "QT_QPA_PLATFORM=offscreen",
-                                     "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (home / "run/no-bus")};
-        for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-            if (const char* value = std::getenv(keep))
-                env.push_back(std::string(keep) + "=" + value);
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (home / "run/no-bus"));
         for (const std::string& change : changes) {
             const std::string name = change.substr(0, change.find('=') + 1);
             std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
