@@ -573,6 +573,7 @@ TestCertificates::TestCertificates()
                 "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
     issue("good", "localhost", "DNS:localhost,IP:127.0.0.1");
     issue("other", "mail.example.test", "DNS:mail.example.test,DNS:*.example.test,IP:192.0.2.1");
+    issue("partial", "mail1.example.test", "DNS:mail*.example.test");
     runOpenssl({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                 "-keyout", dir_ / "self.key", "-out", dir_ / "self.pem", "-days", "2", "-subj", "/CN=localhost",
                 "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});

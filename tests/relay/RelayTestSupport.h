@@ -198,7 +198,9 @@ ProgramResult runProgram(const std::vector<std::string>& argv, const std::string
 
 // A test CA made by the openssl command in a temporary folder, with server
 // certificates it signed: "good" for localhost and 127.0.0.1, "other" for
-// another name only; and "self", self-signed for localhost and 127.0.0.1.
+// other names only (mail.example.test, *.example.test, 192.0.2.1),
+// "partial" with a wildcard inside a label (mail*.example.test); and
+// "self", self-signed for localhost and 127.0.0.1.
 class TestCertificates {
 public:
     TestCertificates();

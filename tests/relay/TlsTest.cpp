@@ -8,10 +8,13 @@
 #include "relay/RelayError.h"
 #include "relay/SecureConnection.h"
 #include "relay/ServerSecurity.h"
+#include "relay/TlsTransport.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,12 +119,12 @@ std::string firstRefusal(std::uint16_t port, const std::string& firstCommand)
 // a test needs.
 class TlsPeer {
 public:
-    TlsPeer(const TestCertificates& certificates, const char* mode)
+    TlsPeer(const TestCertificates& certificates, const char* mode, const std::string& certificate = "good")
     {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
-        const auto files = certificates.serve("good", "");
+        const auto files = certificates.serve(certificate, "");
         std::vector<std::string> argv{"/usr/bin/python3", relayTestFolder() + "/tls_peer.py", files[1], files[3],
                                       mode};
         pid_ = ::fork();
@@ -210,6 +213,41 @@ TEST_F(TlsRelay, TransportKeepsTheStreamWholeAndKnowsHowItEnded)
         char buffer[64];
         EXPECT_EQ(connection->transport().receive(buffer, sizeof buffer, 10000), test.result);
         EXPECT_FALSE(connection->transport().timedOut());
+    }
+}
+
+// Host names are checked by RFC 6125 rules: a wildcard stands for exactly
+// one whole leftmost label, and a wildcard inside a label matches nothing.
+// The names are checked against the certificate directly, so no name needs
+// to resolve to this machine.
+TEST_F(TlsRelay, WildcardsMatchOnlyAWholeLeftmostLabel)
+{
+    struct Case {
+        const char* certificate;
+        const char* host;
+        int code;
+    };
+    for (const Case& test : {Case{"other", "a.example.test", 0}, Case{"other", "mail.example.test", 0},
+                             Case{"other", "a.b.example.test", ERR_TLS_NAME_MISMATCH},
+                             Case{"other", "example.test", ERR_TLS_NAME_MISMATCH},
+                             Case{"partial", "mail1.example.test", ERR_TLS_NAME_MISMATCH}}) {
+        SCOPED_TRACE(std::string(test.certificate) + " for " + test.host);
+        TlsPeer peer(*certificates, "orderly", test.certificate);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(peer.port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        Socket socket(fd);
+        int code = 0;
+        std::string reason;
+        const auto tls = TlsTransport::start(socket, test.host, TlsOptions{certificates->ca(), true}, 10000, code,
+                                             reason);
+        EXPECT_EQ(tls != nullptr, test.code == 0) << reason;
+        EXPECT_EQ(code, test.code) << reason;
+        if (tls)
+            tls->close(2000);
     }
 }
 

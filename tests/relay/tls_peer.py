@@ -31,7 +31,10 @@ def main():
     listener.settimeout(20)
     raw, _ = listener.accept()
     raw.settimeout(20)
-    conn = context.wrap_socket(raw, server_side=True)
+    try:
+        conn = context.wrap_socket(raw, server_side=True)
+    except (ssl.SSLError, OSError):
+        return  # the client refused the certificate: nothing more to do
     conn.sendall(b"220 tls-peer\r\n")
     if mode == "abrupt":
         conn.shutdown(socket.SHUT_RDWR)  # drops the TLS state: no close_notify
