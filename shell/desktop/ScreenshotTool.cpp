@@ -123,6 +123,7 @@ std::map<std::string, Shot> shots()
         PropertiesDialog dialog;
         dialog.setServer("smtp.example.org");
         dialog.setPort(587);
+        dialog.setSecurity("starttls");
         dialog.setProxyPort(2525);
         dialog.setAllowed("corp.example;partner.example");
         dialog.present();
