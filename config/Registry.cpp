@@ -153,12 +153,31 @@ std::string Registry::keyName(const char* subKey) const
     return rootName_ + "\\" + (subKey == nullptr ? "" : subKey);
 }
 
+Registry::~Registry() = default;
+
+std::shared_ptr<const regfile::Document> Registry::readDocument() const
+{
+    if (held_)
+        return held_;
+    std::optional<regfile::Document> document = load(file_);
+    if (!document)
+        return nullptr;
+    return std::make_shared<const regfile::Document>(std::move(*document));
+}
+
+Registry::HeldReads::HeldReads(Registry& registry) : registry_(registry)
+{
+    registry_.held_ = registry_.readDocument();
+}
+
+Registry::HeldReads::~HeldReads() { registry_.held_.reset(); }
+
 bool Registry::getString(const char* subKey, const char* name, char* buffer, std::size_t bufferSize)
 {
     if (buffer == nullptr || bufferSize == 0)
         return false;
     try {
-        std::optional<regfile::Document> document = load(file_);
+        const std::shared_ptr<const regfile::Document> document = readDocument();
         if (!document)
             return false;
         const regfile::Value* value = lookUp(*document, keyName(subKey), name);
@@ -209,7 +228,7 @@ bool Registry::getDWORD(const char* subKey, const char* name, std::uint32_t& out
     std::optional<std::uint32_t> found;
     bool keyMissing = false;
     try {
-        std::optional<regfile::Document> document = load(file_);
+        const std::shared_ptr<const regfile::Document> document = readDocument();
         if (!document)
             return false;
         const std::string key = keyName(subKey);

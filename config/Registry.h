@@ -8,6 +8,11 @@
 // process and, across processes, by flock on "<file>.lock", held over the
 // read-modify-write, so a write never loses values it did not touch.
 //
+// Values that belong together (a connection's server, port and security)
+// are read from one version of the file, read once, inside a HeldReads
+// scope: every read of that object then uses the file as it was when the
+// scope began. Writes always work on the file itself.
+//
 // Results follow the registry's: every failure (missing key or value, wrong
 // type, too long for the buffer, unreadable file) is only a false result.
 // Reading a number creates its key when missing (the file is written only
@@ -19,9 +24,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace MAIL {
+
+namespace regfile {
+struct Document;
+}
 
 class Registry : public Object {
 public:
@@ -43,11 +53,28 @@ public:
 
     const std::string& getFile() const { return file_; }
 
+    // Reads of the registry from one reading of its file while it lives.
+    class HeldReads {
+    public:
+        explicit HeldReads(Registry& registry);
+        ~HeldReads();
+        HeldReads(const HeldReads&) = delete;
+        HeldReads& operator=(const HeldReads&) = delete;
+
+    private:
+        Registry& registry_;
+    };
+
+    ~Registry() override;
+
 private:
     std::string keyName(const char* subKey) const;
+    // The file's content for a read: the held one, or a fresh reading.
+    std::shared_ptr<const regfile::Document> readDocument() const;
 
     std::string rootName_;
     std::string file_;
+    std::shared_ptr<const regfile::Document> held_;  // inside HeldReads only
 };
 
 // The registry of the current user: <config>/Pelorus/settings.reg.

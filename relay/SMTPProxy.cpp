@@ -162,6 +162,9 @@ void SMTPProxy::acceptOne()
     debug(log, "SmtpProxy#run,5,OK,Accepted");
     try {
         ProxyConfiguration configuration;
+        // The server, its port and its security come from one reading of
+        // the settings, so a session never mixes an old value with a new one.
+        const Registry::HeldReads oneReading(configuration);
         std::string server;
         std::uint16_t port = ProxyConfiguration::DefaultPort;
         const bool configured = configuration.getServer(server);

@@ -117,6 +117,34 @@ TEST_F(RegistryFile, AValueWrittenByHandIsSeenByTheNextRead)
     EXPECT_EQ(port, 587u);
 }
 
+// Inside a HeldReads scope the values come from the file as it was when the
+// scope began, even when it changes meanwhile; after it, reads see the file.
+TEST_F(RegistryFile, HeldReadsSeeOneVersionOfTheFile)
+{
+    ASSERT_TRUE(registry.setString(Key, "Server", "old.example.org"));
+    ASSERT_TRUE(registry.setDWORD(Key, "Port", 25));
+    Registry other("HKEY_CURRENT_USER", file);
+    std::string server;
+    std::uint32_t port = 0;
+    {
+        const Registry::HeldReads held(registry);
+        ASSERT_TRUE(other.setString(Key, "Server", "new.example.org"));
+        ASSERT_TRUE(other.setDWORD(Key, "Port", 587));
+        EXPECT_TRUE(registry.getString(Key, "Server", server));
+        EXPECT_EQ(server, "old.example.org");
+        EXPECT_TRUE(registry.getDWORD(Key, "Port", port));
+        EXPECT_EQ(port, 25u);
+        EXPECT_FALSE(registry.getString(Key, "Missing", server));
+    }
+    EXPECT_TRUE(registry.getString(Key, "Server", server));
+    EXPECT_EQ(server, "new.example.org");
+
+    // A file that cannot be read stays a failed read inside the scope.
+    Registry absent("HKEY_CURRENT_USER", dir / "elsewhere/settings.reg");
+    const Registry::HeldReads held(absent);
+    EXPECT_FALSE(absent.getString(Key, "Server", server));
+}
+
 TEST_F(RegistryFile, AFifoInPlaceOfTheFileFailsWithoutHanging)
 {
     ASSERT_EQ(::mkdir((dir / "Pelorus").c_str(), 0700), 0);
