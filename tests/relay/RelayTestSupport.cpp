@@ -83,16 +83,15 @@ std::uint16_t freePort()
 
 // ---- SmtpSink --------------------------------------------------------------
 
-SmtpSink::SmtpSink(std::vector<std::string> options)
+pid_t startListeningHelper(std::vector<std::string> argv, int input, std::uint16_t& port)
 {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    std::vector<std::string> argv{"/usr/bin/python3", relayTestFolder() + "/smtp_sink.py", "--dir", dir_.path()};
-    argv.insert(argv.end(), options.begin(), options.end());
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(in[0], 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (input >= 0)
+            ::dup2(input, 0);
         ::dup2(out[1], 1);
         std::vector<char*> args;
         for (auto& a : argv)
@@ -101,16 +100,27 @@ SmtpSink::SmtpSink(std::vector<std::string> options)
         ::execv(args[0], args.data());
         ::_exit(127);
     }
-    ::close(in[0]);
     ::close(out[1]);
-    input_ = in[1];
     std::string line;
     char c;
     pollfd wait{out[0], POLLIN, 0};
     while (::poll(&wait, 1, 20000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n')
         line += c;
     ::close(out[0]);
-    port_ = static_cast<std::uint16_t>(std::atoi(line.c_str()));
+    port = static_cast<std::uint16_t>(std::atoi(line.c_str()));
+    return pid;
+}
+
+SmtpSink::SmtpSink(std::vector<std::string> options)
+{
+    int in[2];
+    if (::pipe2(in, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    std::vector<std::string> argv{"/usr/bin/python3", relayTestFolder() + "/smtp_sink.py", "--dir", dir_.path()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    pid_ = startListeningHelper(argv, in[0], port_);
+    ::close(in[0]);
+    input_ = in[1];
     if (port_ == 0)
         throw std::runtime_error("the SMTP sink did not start");
 }

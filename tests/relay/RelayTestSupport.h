@@ -220,6 +220,11 @@ private:
     TempDir dir_;
 };
 
+// Starts a helper program that prints the port it listens on as its first
+// line; its standard input comes from input (-1: this process's). Answers
+// its pid, and the port (0 when none came within 20 seconds).
+pid_t startListeningHelper(std::vector<std::string> argv, int input, std::uint16_t& port);
+
 // The folder of this test source (for the helper scripts).
 std::string relayTestFolder();
 

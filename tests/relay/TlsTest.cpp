@@ -121,30 +121,9 @@ class TlsPeer {
 public:
     TlsPeer(const TestCertificates& certificates, const char* mode, const std::string& certificate = "good")
     {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
         const auto files = certificates.serve(certificate, "");
-        std::vector<std::string> argv{"/usr/bin/python3", relayTestFolder() + "/tls_peer.py", files[1], files[3],
-                                      mode};
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            std::vector<char*> args;
-            for (auto& a : argv)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string line;
-        char c;
-        pollfd wait{out[0], POLLIN, 0};
-        while (::poll(&wait, 1, 20000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        ::close(out[0]);
-        port_ = static_cast<std::uint16_t>(std::atoi(line.c_str()));
+        pid_ = startListeningHelper(
+            {"/usr/bin/python3", relayTestFolder() + "/tls_peer.py", files[1], files[3], mode}, -1, port_);
     }
     TlsPeer(const TlsPeer&) = delete;
     TlsPeer& operator=(const TlsPeer&) = delete;
