@@ -1,40 +1,48 @@
 #include "relay/ClientReader.h"
 
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
 namespace MAIL {
 
 ClientReader::Status ClientReader::fill(int timeoutMilliseconds)
 {
-    // Drop what was taken before growing, so the buffer holds at most one
-    // line (or one receive) beyond the unread bytes.
+    if (!buffer_)
+        buffer_ = std::make_unique_for_overwrite<char[]>(Capacity);
+    // Move the unread bytes to the front, so a whole receive fits behind
+    // them: callers fill only with at most a longest line unread.
     if (start_ > 0) {
-        buffer_.erase(0, start_);
+        std::memmove(buffer_.get(), buffer_.get() + start_, end_ - start_);
+        end_ -= start_;
         start_ = 0;
     }
+    assert(end_ <= MaximumLine);
     // Straight into the buffer, in large pieces: a big mail then costs few
     // receives and no extra copy.
-    const std::size_t held = buffer_.size();
-    buffer_.resize(held + ReceiveSize);
-    const ssize_t n = socket_.receive(buffer_.data() + held, ReceiveSize, timeoutMilliseconds);
-    buffer_.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
+    const ssize_t n =
+        socket_.receive(buffer_.get() + end_, std::min(ReceiveSize, Capacity - end_), timeoutMilliseconds);
     if (n == 0)
         return Status::Closed;
     if (n < 0)
         return socket_.timedOut() ? Status::TimedOut : Status::Failed;
+    end_ += static_cast<std::size_t>(n);
     return Status::Ok;
 }
 
 ClientReader::Status ClientReader::readLine(std::string& line, int timeoutMilliseconds)
 {
     for (;;) {
-        const std::size_t lf = buffer_.find('\n', start_);
-        if (lf != std::string::npos) {
-            if (lf + 1 - start_ > MaximumLine)
+        const std::string_view bytes = unread();
+        const std::size_t lf = bytes.find('\n');
+        if (lf != std::string_view::npos) {
+            if (lf + 1 > MaximumLine)
                 return Status::TooLong;
-            line.assign(buffer_, start_, lf + 1 - start_);
-            start_ = lf + 1;
+            line.assign(bytes.substr(0, lf + 1));
+            start_ += lf + 1;
             return Status::Ok;
         }
-        if (buffer_.size() - start_ > MaximumLine)
+        if (bytes.size() > MaximumLine)
             return Status::TooLong;
         const Status status = fill(timeoutMilliseconds);
         if (status != Status::Ok)
@@ -44,16 +52,16 @@ ClientReader::Status ClientReader::readLine(std::string& line, int timeoutMillis
 
 ClientReader::Status ClientReader::available(std::string_view& bytes, int timeoutMilliseconds)
 {
-    if (start_ >= buffer_.size()) {
+    if (start_ >= end_) {
         const Status status = fill(timeoutMilliseconds);
         if (status != Status::Ok)
             return status;
     }
-    bytes = std::string_view(buffer_).substr(start_);
+    bytes = unread();
     return Status::Ok;
 }
 
-void ClientReader::consume(std::size_t n) { start_ = std::min(buffer_.size(), start_ + n); }
+void ClientReader::consume(std::size_t n) { start_ = std::min(end_, start_ + n); }
 
 ClientReader::Status ClientReader::discard(std::size_t n, int timeoutMilliseconds)
 {

@@ -3,13 +3,16 @@
 // Commands are lines ending at LF (CR LF, or a bare LF as servers accept
 // it); a line is kept across receives until it is whole, so a pipelined batch
 // gives its commands one by one. A line over 64 KiB is refused, and memory
-// stays bounded by that. In the data stage the same buffer is read as bytes,
-// so whatever follows the end of the data stays for the next command.
+// stays bounded by that: one buffer of a longest line plus one receive,
+// allocated at the first receive and never cleared (only the bytes received
+// are ever read). In the data stage the same buffer is read as bytes, so
+// whatever follows the end of the data stays for the next command.
 #pragma once
 
 #include "relay/Socket.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,14 +37,18 @@ public:
     // Takes and drops exactly n bytes (what follows a refused BDAT).
     Status discard(std::size_t n, int timeoutMilliseconds);
 
-    bool hasBuffered() const { return start_ < buffer_.size(); }
+    bool hasBuffered() const { return start_ < end_; }
 
 private:
+    static constexpr std::size_t Capacity = MaximumLine + ReceiveSize;
+
     Status fill(int timeoutMilliseconds);
+    std::string_view unread() const { return {buffer_.get() + start_, end_ - start_}; }
 
     Socket& socket_;
-    std::string buffer_;
-    std::size_t start_ = 0;
+    std::unique_ptr<char[]> buffer_;  // Capacity bytes once the first receive comes
+    std::size_t start_ = 0;           // the unread bytes are [start_, end_)
+    std::size_t end_ = 0;
 };
 
 } // namespace MAIL
