@@ -14,12 +14,14 @@
 #include "relay/SessionRegistry.h"
 #include "relay/SessionText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +30,36 @@ using namespace MAIL;
 namespace {
 
 constexpr std::size_t StreamChunk = 131072;
+
+// A read-only mapping of a whole spool file; no mapping (data() null) for
+// an empty file or when the system refuses one.
+class SpoolMapping {
+public:
+    SpoolMapping(int fd, long long size)
+    {
+        if (size <= 0)
+            return;
+        void* address = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (address == MAP_FAILED)
+            return;
+        data_ = static_cast<const char*>(address);
+        size_ = static_cast<std::size_t>(size);
+        ::madvise(address, size_, MADV_SEQUENTIAL);
+    }
+    ~SpoolMapping()
+    {
+        if (data_ != nullptr)
+            ::munmap(const_cast<char*>(data_), size_);
+    }
+    SpoolMapping(const SpoolMapping&) = delete;
+    SpoolMapping& operator=(const SpoolMapping&) = delete;
+
+    const char* data() const { return data_; }
+
+private:
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
 
 } // namespace
 
@@ -91,15 +123,26 @@ int SMTPCommunicator::sendData(const std::string& subject)
     long long remaining = size;
     debug(log, "SMTPCommunicator#sendData,6,Opened a file=%s size=%lld", path.c_str(), size);
     auto lastSecond = std::chrono::steady_clock::now();
-    std::vector<char> chunk(StreamChunk);
+    // The spool file is sent from a read-only mapping, which spares copying
+    // every byte into a buffer first; reading it is the fallback.
+    const SpoolMapping mapping(fd, size);
+    std::vector<char> chunk(mapping.data() == nullptr ? StreamChunk : 0);
     while (remaining > 0) {
-        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        const char* piece = nullptr;
+        ssize_t n = 0;
+        if (mapping.data() != nullptr) {
+            piece = mapping.data() + (size - remaining);
+            n = static_cast<ssize_t>(std::min<long long>(remaining, StreamChunk));
+        } else {
+            piece = chunk.data();
+            n = ::read(fd, chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+        }
         trace(log, "SMTPCommunicator#sendData,7,sendAll size=%d", static_cast<int>(n));
-        if (server_->sendAll(chunk.data(), static_cast<std::size_t>(n), SendSeconds) != n) {
+        if (server_->sendAll(piece, static_cast<std::size_t>(n), SendSeconds) != n) {
             lostServer(subject);
             return 0;
         }
