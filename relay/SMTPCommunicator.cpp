@@ -13,6 +13,7 @@
 #include "relay/SecureConnection.h"
 #include "relay/SessionRegistry.h"
 #include "relay/SessionText.h"
+#include "relay/SocketOwner.h"
 
 #include <cstdio>
 
@@ -74,6 +75,11 @@ void SMTPCommunicator::connectServer()
 
 void SMTPCommunicator::run()
 {
+    // Another account's program gets no server, no question, no balloon.
+    if (!admitClient(clientSocket_)) {
+        delete this;  // the client socket closes with the session
+        return;
+    }
     debug(getLogWriter(), "SMTPCommunicator#run,1,Start");
     try {
         connectServer();
