@@ -17,8 +17,8 @@
 // How parts are read (see AttachmentWalk.h): part by part, as real clients
 // write them. A part is an attachment when it has a name of its own
 // (Content-Type "name", or Content-Disposition "filename"; quoted or bare,
-// RFC 2047 words or RFC 2231 continuations) and a disposition of attachment
-// or inline has been seen by the end of its headers. Nested multiparts
+// RFC 2047 words or RFC 2231 continuations), also when the mail has no
+// Content-Disposition at all; body text has no name. Nested multiparts
 // (alternative, related, signed) are walked up to MaxDepth levels.
 #pragma once
 

@@ -166,16 +166,15 @@ void AttachmentWalk::endOfPartHeaders()
             return;
         }
     }
-    const std::string disposition = MAIL::leadingToken(contentDisposition_);
-    if (disposition == "attachment" || disposition == "inline")
-        dispositionSeen_ = true;
+    // A part with a file name is a file, whatever its disposition says or
+    // whether the mail has one at all: mail clients show it as attached.
+    // Body text carries no name.
     std::optional<std::string> name = MAIL::parameterText(contentType_, "name");
     if (!name || MAIL::trimBlanks(*name).empty())
         name = MAIL::parameterText(contentDisposition_, "filename");
     if (name && !MAIL::trimBlanks(*name).empty()) {
         MAIL::debug(MAIL::getLogWriter(), "AttachedFile#parse,1,name=%s", name->c_str());
-        if (dispositionSeen_)
-            startRecord(*name);
+        startRecord(*name);
     }
 }
 

@@ -8,9 +8,10 @@
 // the part's header lines (unfolded; only Content-Type,
 // Content-Disposition and Content-Transfer-Encoding matter), and at the
 // blank line ending them the part is decided: a multipart part with a
-// boundary opens a nested level; a part with a name of its own, once a
-// disposition of attachment or inline has been seen, gets exactly one
-// record, whose body is then decoded into its file (BodyWriter). Any
+// boundary opens a nested level; a part with a name of its own (Content-Type
+// "name" or Content-Disposition "filename"), with or without a disposition,
+// gets exactly one record, whose body is then decoded into its file
+// (BodyWriter). Any
 // boundary or closing line finishes the current record: its file is
 // closed, judged and deleted. A boundary line of an outer level also closes
 // the levels inside it; a nested closing line ends only its own level; the
@@ -65,7 +66,6 @@ private:
     int maxDepth_;
     std::vector<Level> levels_;
     Where where_ = Where::Outside;
-    bool dispositionSeen_ = false;
     bool hadRecord_ = false;
     int records_ = 0;
 

@@ -132,6 +132,7 @@ TEST(AttachedFiles, MailsOfRealWriters)
         {"curl-form.eml", {"secret.zip:PWD", "plain.pdf:x"}},
         {"swaks-attach.eml", {"secret.pdf:PWD", "secret.zip:PWD"}},
         {"openssl-signed.eml", {"signed.zip:PWD", "smime.p7s:x"}},
+        {"python-name-only.eml", {"secret.zip:PWD", "見積書.pdf:x"}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(judge(sample(c.file)), c.listed) << c.file;
@@ -170,11 +171,22 @@ TEST(AttachedFiles, PartsAsClientsWriteThem)
          "--b1\r\nContent-Disposition: attachment; filename=\"a.zip\"\r\n\r\n{SECRET_ZIP}"
          "--b1\r\nContent-Type: text/plain\r\nContent-Disposition: inline\r\n\r\nthanks\r\n--b1--\r\n",
          {"a.zip:PWD"}},
-        {"a named part before any disposition is a body part",
+        {"a named part before any disposition is a file too",
          "--b1\r\nContent-Type: text/plain; name=\"body.txt\"\r\n\r\nhello\r\n"
          "--b1\r\nContent-Type: application/zip; name=\"ct.zip\"\r\n"
          "Content-Disposition: attachment; filename=\"cd.zip\"\r\n\r\n{SECRET_ZIP}--b1--\r\n",
-         {"ct.zip:PWD"}},
+         {"body.txt:x", "ct.zip:PWD"}},
+        {"names only in the Content-Type, no disposition in the mail, body text unnamed",
+         "--b1\r\nContent-Type: text/plain\r\n\r\nhello\r\n"
+         "--b1\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<p>hello</p>\r\n"
+         "--b1\r\nContent-Type: application/zip; name=only.zip\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+         "{SECRET_ZIP}"
+         "--b1\r\nContent-Type: application/pdf;\r\n name*0*=utf-8''%E8%A6%8B;\r\n name*1=\".pdf\"\r\n\r\n"
+         "{SECRET_PDF}--b1--\r\n",
+         {"only.zip:PWD", "見.pdf:PWD"}},
+        {"a filename with an empty disposition type",
+         "--b1\r\nContent-Disposition: ; filename=\"bare.zip\"\r\n\r\n{PLAIN_ZIP}--b1--\r\n",
+         {"bare.zip:x"}},
         {"several attachments, no closing line",
          "--b1\r\nContent-Disposition: attachment; filename=\"1.zip\"\r\n\r\n{PLAIN_ZIP}"
          "--b1\r\nContent-Disposition: attachment; filename=\"2.zip\"\r\n\r\n{SECRET_ZIP}",

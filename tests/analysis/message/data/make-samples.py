@@ -8,11 +8,16 @@ The attached files are real protected and plain files: zip -P (ZipCrypto),
 qpdf --encrypt (AES-256), and their plain counterparts; they are kept
 beside the mails for the tests that build mails of their own.
 
-    tests/analysis/message/data/make-samples.py    (run from anywhere)
+    tests/analysis/message/data/make-samples.py [SAMPLE...]   (run from anywhere)
+
+With sample names (python, name-only, curl, swaks, signed) only those
+mails are written, made with the attached files already kept here.
 """
 import os
+import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 from email.message import EmailMessage
@@ -81,6 +86,25 @@ def python_samples():
     msg.add_attachment(data("secret.zip"), maintype="application", subtype="zip", filename="inner.zip")
     msg.add_attachment("A closing remark, after the attachment.\n")
     save("python-alternative.eml", msg.as_bytes(policy=SMTP))
+
+
+def name_only_sample():
+    # Parts named only in their Content-Type, as older and bulk mailers
+    # write them: no Content-Disposition anywhere in the mail. One name is
+    # plain, one in the RFC 2231 form; the body text has no name.
+    from email.mime.application import MIMEApplication
+    from email.mime.multipart import MIMEMultipart
+    from email.mime.text import MIMEText
+    msg = MIMEMultipart()
+    msg["From"] = "Alice Sender <alice@example.org>"
+    msg["To"] = "Bob <bob@example.net>"
+    msg["Subject"] = "Names only in the Content-Type"
+    msg.attach(MIMEText("The files are attached.\n"))
+    msg.attach(MIMEApplication(data("secret.zip"), "zip", name="secret.zip"))
+    pdf = MIMEApplication(data("plain.pdf"), "pdf")
+    pdf.set_param("name", ("utf-8", "", "見積書.pdf"))
+    msg.attach(pdf)
+    save("python-name-only.eml", msg.as_bytes(policy=SMTP))
 
 
 class Sink:
@@ -165,12 +189,19 @@ def signed_sample():
     save("openssl-signed.eml", data("signed.eml"))
 
 
+SAMPLES = {"python": python_samples, "name-only": name_only_sample, "curl": curl_sample,
+           "swaks": swaks_sample, "signed": signed_sample}
 make_files()
-for name in ("secret.zip", "plain.zip", "secret.pdf", "plain.pdf"):
-    with open(os.path.join(HERE, name), "wb") as f:
-        f.write(data(name))
-python_samples()
-curl_sample()
-swaks_sample()
-signed_sample()
+if len(sys.argv) > 1:
+    # Only the samples named, against the attached files already kept here.
+    for name in ("secret.zip", "plain.zip", "secret.pdf", "plain.pdf"):
+        with open(os.path.join(HERE, name), "rb") as f, open(os.path.join(WORK, name), "wb") as g:
+            g.write(f.read())
+else:
+    for name in ("secret.zip", "plain.zip", "secret.pdf", "plain.pdf"):
+        with open(os.path.join(HERE, name), "wb") as f:
+            f.write(data(name))
+for name in sys.argv[1:] or SAMPLES:
+    SAMPLES[name]()
+shutil.rmtree(WORK)
 print("samples written to", HERE)
