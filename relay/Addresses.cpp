@@ -1,12 +1,87 @@
 #include "relay/Addresses.h"
 
 #include "foundation/String.h"
-#include "foundation/StringTokenizer.h"
 
 #include <algorithm>
 #include <cctype>
 
 namespace MAIL {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Reads a header text one character at a time and tells what each belongs
+// to: a quoted string (its quotes included), a comment (its parentheses
+// included), or neither. A backslash inside either takes the next character
+// into the same place, so \" and \) end nothing. Nesting is a count.
+class HeaderScan {
+public:
+    enum class Place { Plain, Quoted, Comment };
+
+    Place step(char c)
+    {
+        if (escaped_) {
+            escaped_ = false;
+            return depth_ > 0 ? Place::Comment : Place::Quoted;
+        }
+        if (depth_ > 0) {
+            if (c == '\\')
+                escaped_ = true;
+            else if (c == '(')
+                ++depth_;
+            else if (c == ')')
+                --depth_;
+            return Place::Comment;
+        }
+        if (quoted_) {
+            if (c == '\\')
+                escaped_ = true;
+            else if (c == '"')
+                quoted_ = false;
+            return Place::Quoted;
+        }
+        if (c == '"') {
+            quoted_ = true;
+            return Place::Quoted;
+        }
+        if (c == '(') {
+            depth_ = 1;
+            return Place::Comment;
+        }
+        return Place::Plain;
+    }
+
+private:
+    std::size_t depth_ = 0;
+    bool quoted_ = false;
+    bool escaped_ = false;
+};
+
+// The token without its comments and the white space on either side of
+// each; quoted strings kept as written.
+std::string withoutComments(std::string_view token)
+{
+    std::string kept;
+    kept.reserve(token.size());
+    HeaderScan scan;
+    bool afterComment = false;
+    for (const char c : token) {
+        if (scan.step(c) == HeaderScan::Place::Comment) {
+            while (!kept.empty() && isBlank(kept.back()))
+                kept.pop_back();
+            afterComment = true;
+            continue;
+        }
+        if (afterComment && isBlank(c))
+            continue;
+        afterComment = false;
+        kept += c;
+    }
+    return kept;
+}
+
+} // namespace
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -17,13 +92,14 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 
 std::string headerTokenAddress(std::string_view token)
 {
-    token = trimView(token);
-    const auto open = token.rfind('<');
+    const std::string bare = withoutComments(trimView(token));
+    const std::string_view text = trimView(bare);
+    const auto open = text.rfind('<');
     if (open != std::string_view::npos) {
-        const auto close = token.find('>', open);
-        return std::string(trimView(token.substr(open + 1, close == std::string_view::npos ? close : close - open - 1)));
+        const auto close = text.find('>', open);
+        return std::string(trimView(text.substr(open + 1, close == std::string_view::npos ? close : close - open - 1)));
     }
-    return std::string(token);
+    return std::string(text);
 }
 
 std::string envelopeAddress(std::string_view argument)
@@ -39,14 +115,20 @@ std::string envelopeAddress(std::string_view argument)
 std::vector<std::string> addressTokens(const std::string& text)
 {
     std::vector<std::string> tokens;
-    StringTokenizer tokenizer(text.c_str(), ',', 0);
-    while (tokenizer.hasMoreTokens()) {
-        String token;
-        tokenizer.nextToken(token);
-        const std::string_view trimmed = trimView(token.view());
-        if (!trimmed.empty())
-            tokens.emplace_back(trimmed);
+    const auto keep = [&tokens](std::string_view token) {
+        token = trimView(token);
+        if (!token.empty())
+            tokens.emplace_back(token);
+    };
+    HeaderScan scan;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (scan.step(text[i]) == HeaderScan::Place::Plain && text[i] == ',') {
+            keep(std::string_view(text).substr(start, i - start));
+            start = i + 1;
+        }
     }
+    keep(std::string_view(text).substr(start));
     return tokens;
 }
 
