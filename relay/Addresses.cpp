@@ -1,5 +1,6 @@
 #include "relay/Addresses.h"
 
+#include "analysis/message/AddressScan.h"
 #include "foundation/String.h"
 
 #include <algorithm>
@@ -11,63 +12,16 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// Reads a header text one character at a time and tells what each belongs
-// to: a quoted string (its quotes included), a comment (its parentheses
-// included), or neither. A backslash inside either takes the next character
-// into the same place, so \" and \) end nothing. Nesting is a count.
-class HeaderScan {
-public:
-    enum class Place { Plain, Quoted, Comment };
-
-    Place step(char c)
-    {
-        if (escaped_) {
-            escaped_ = false;
-            return depth_ > 0 ? Place::Comment : Place::Quoted;
-        }
-        if (depth_ > 0) {
-            if (c == '\\')
-                escaped_ = true;
-            else if (c == '(')
-                ++depth_;
-            else if (c == ')')
-                --depth_;
-            return Place::Comment;
-        }
-        if (quoted_) {
-            if (c == '\\')
-                escaped_ = true;
-            else if (c == '"')
-                quoted_ = false;
-            return Place::Quoted;
-        }
-        if (c == '"') {
-            quoted_ = true;
-            return Place::Quoted;
-        }
-        if (c == '(') {
-            depth_ = 1;
-            return Place::Comment;
-        }
-        return Place::Plain;
-    }
-
-private:
-    std::size_t depth_ = 0;
-    bool quoted_ = false;
-    bool escaped_ = false;
-};
-
 // The token without its comments and the white space on either side of
 // each; quoted strings kept as written.
 std::string withoutComments(std::string_view token)
 {
     std::string kept;
     kept.reserve(token.size());
-    HeaderScan scan;
+    AddressScan scan;
     bool afterComment = false;
     for (const char c : token) {
-        if (scan.step(c) == HeaderScan::Place::Comment) {
+        if (scan.step(c) == AddressScan::Place::Comment) {
             while (!kept.empty() && isBlank(kept.back()))
                 kept.pop_back();
             afterComment = true;
@@ -120,10 +74,10 @@ std::vector<std::string> addressTokens(const std::string& text)
         if (!token.empty())
             tokens.emplace_back(token);
     };
-    HeaderScan scan;
+    AddressScan scan;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (scan.step(text[i]) == HeaderScan::Place::Plain && text[i] == ',') {
+        if (scan.step(text[i]) == AddressScan::Place::Plain && text[i] == ',') {
             keep(std::string_view(text).substr(start, i - start));
             start = i + 1;
         }

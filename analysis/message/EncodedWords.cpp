@@ -1,5 +1,6 @@
 #include "analysis/message/EncodedWords.h"
 
+#include "analysis/message/AddressScan.h"
 #include "analysis/message/Base64Decoder.h"
 #include "analysis/message/HeaderFields.h"
 #include "analysis/message/URLDecoder.h"
@@ -110,11 +111,33 @@ std::size_t decodeWordRun(std::string_view text, std::string& out)
     }
 }
 
+// Decoded text put into an address list where place says, written so that
+// it is text there and nothing else: a '"' becomes "'"; outside quotes and
+// comments a name holding a character that would split, quote or comment
+// is put in quotes; a backslash (and in a comment a parenthesis) is escaped.
+void appendInert(std::string_view decoded, AddressScan::Place place, std::string& out)
+{
+    const bool quote = place == AddressScan::Place::Plain && decoded.find_first_of(",\"()\\") != std::string::npos;
+    if (quote)
+        out += '"';
+    for (const char c : decoded) {
+        if (c == '"') {
+            out += '\'';
+            continue;
+        }
+        if (c == '\\' || (place == AddressScan::Place::Comment && (c == '(' || c == ')')))
+            out += '\\';
+        out += c;
+    }
+    if (quote)
+        out += '"';
+}
+
 std::string decode(std::string_view text, bool addressList)
 {
     std::string out;
     out.reserve(text.size() + 16);
-    bool inQuotes = false;
+    AddressScan scan;  // address lists only
     for (std::size_t p = 0; p < text.size();) {
         const std::string_view rest = text.substr(p);
         if (startsWithIgnoreCase(rest, Jis2231Prefix)) {
@@ -123,23 +146,10 @@ std::string decode(std::string_view text, bool addressList)
             appendJis(bytes, out);
             break;
         }
-        if (addressList && rest[0] == '"') {
-            inQuotes = !inQuotes;
-        } else if (addressList && inQuotes && rest[0] == '\\' && rest.size() > 1) {
-            out.append(rest.substr(0, 2));
-            p += 2;
-            continue;
-        }
-        if (rest[0] == '=' && rest.size() > 1 && rest[1] == '?') {
+        if (rest[0] == '=' && rest.size() > 1 && rest[1] == '?' && !scan.escaping()) {
             std::string decoded;
             if (const std::size_t length = addressList ? decodeWordRun(rest, decoded) : 0; length > 0) {
-                const bool needsQuotes = decoded.find_first_of(",\"") != std::string::npos;
-                for (char& c : decoded)
-                    c = c == '"' ? '\'' : c;
-                if (needsQuotes && !inQuotes)
-                    out += '"' + decoded + '"';
-                else
-                    out += decoded;
+                appendInert(decoded, scan.place(), out);
                 p += length;
                 continue;
             }
@@ -149,6 +159,8 @@ std::string decode(std::string_view text, bool addressList)
                 continue;
             }
         }
+        if (addressList)
+            scan.step(rest[0]);
         out += rest[0];
         ++p;
     }

@@ -13,10 +13,12 @@
 // UTF-8 (invalid bytes replaced by U+FFFD) with no NUL inside; conversions
 // never touch the process locale, so sessions decode concurrently.
 //
-// decodeAddressList is the variant for To and Cc: a decoded display name
-// holding "," or '"' that was not inside double quotes is put in double
-// quotes (inner '"' made "'"), so splitting the list at commas outside quotes
-// still gives one entry per address.
+// decodeAddressList is the variant for To and Cc: decoded text is made
+// plain text where it lands (AddressScan tells where), so splitting the list
+// at commas outside quotes and comments still gives one entry per address.
+// A '"' becomes "'"; outside quotes and comments a name holding ",", '"',
+// "(", ")" or a backslash is put in double quotes; a backslash, and inside
+// a comment a parenthesis, is escaped with a backslash.
 #pragma once
 
 #include <memory>

@@ -3,6 +3,7 @@
 // To with a comment is not listed again as hidden.
 #include "RelayTestSupport.h"
 
+#include "analysis/message/EncodedWords.h"
 #include "relay/Addresses.h"
 
 #include <gtest/gtest.h>
@@ -56,6 +57,24 @@ TEST(Addresses, TokensSplitOnlyAtCommasOutsideQuotesAndComments)
              Case{" ,, a@x ,\t, ", {"a@x"}},
          })
         EXPECT_EQ(addressTokens(c.text), c.tokens) << c.text;
+}
+
+// To and Cc reach the rows decoded (EncodedWords.h): whatever a decoded name
+// holds, each address stays a row of its own.
+TEST(Addresses, DecodedNamesNeitherJoinNorSplitRows)
+{
+    for (const char* raw : {
+             "=?UTF-8?Q?Boss_(x?= <a@corp.example>, b@evil.example",
+             "=?UTF-8?Q?x,\\?= <a@corp.example>, b@evil.example",
+             "\"=?UTF-8?Q?x\\?=\" <a@corp.example>, b@evil.example",
+             "a@corp.example (=?UTF-8?Q?x)_(y,?=), b@evil.example",
+             "a@corp.example (=?UTF-8?Q?x\\?=), b@evil.example",
+         }) {
+        std::vector<std::string> addresses;
+        for (const std::string& token : addressTokens(decodeAddressList(raw)))
+            addresses.push_back(headerTokenAddress(token));
+        EXPECT_EQ(addresses, (std::vector<std::string>{"a@corp.example", "b@evil.example"})) << raw;
+    }
 }
 
 // 64 KiB headers: deep nesting, comments never closed, many tokens. (The

@@ -66,6 +66,14 @@ TEST(DecodeWords, AddressListsKeepOneEntryPerAddress)
         {"name without comma or quote stays bare", "=?UTF-8?B?44GC44GE?= <a@example.org>", "あい <a@example.org>"},
         {"plain list untouched", "\"Doe, Jane\" <j@example.org>, x@example.org",
          "\"Doe, Jane\" <j@example.org>, x@example.org"},
+        {"parenthesis in a decoded name is quoted", "=?UTF-8?Q?Boss_(x?= <a@example.org>, b@example.org",
+         "\"Boss (x\" <a@example.org>, b@example.org"},
+        {"backslash cannot escape the closing quote", "=?UTF-8?Q?x,\\?= <a@example.org>, b@example.org",
+         "\"x,\\\\\" <a@example.org>, b@example.org"},
+        {"inside a comment, parentheses are escaped", "a@example.org (=?UTF-8?Q?x)_(y?=), b@example.org",
+         "a@example.org (x\\) \\(y), b@example.org"},
+        {"an escaped word start is not decoded", "\"\\=?UTF-8?Q?x?=\" <a@example.org>",
+         "\"\\=?UTF-8?Q?x?=\" <a@example.org>"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(decodeAddressList(c.input), c.output) << c.name;
