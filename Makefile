@@ -6,7 +6,7 @@ CTEST_ARGS ?=
 PREFIX ?= /usr/local
 ARGS ?=
 
-.PHONY: all deps test run build-test build-release bench fuzz clean screenshots install
+.PHONY: all deps test run build-test build-release bench fuzz clean screenshots install deb package-check
 
 all: build-release
 
@@ -35,6 +35,37 @@ run: build-release
 # The program, its help page, menu entry and icon under PREFIX.
 install: build-release
 	cmake --install build/release --prefix $(PREFIX)
+
+# The Debian package in build/deb/. dpkg-buildpackage writes its results
+# beside the source folder, so the package is built from a copy of the tree
+# inside build/deb/, and only the packages are kept.
+DEB_DIR := build/deb
+deb:
+	scripts/install-deps package
+	rm -rf $(DEB_DIR)/src $(DEB_DIR)/*.deb $(DEB_DIR)/*.ddeb
+	mkdir -p $(DEB_DIR)/src/pelorus
+	tar --exclude=./build --exclude=./.git --exclude='./obj-*' -cf - . | tar -C $(DEB_DIR)/src/pelorus -xf -
+	cd $(DEB_DIR)/src/pelorus && dpkg-buildpackage -b -us -uc -j$(JOBS)
+	find $(DEB_DIR)/src -maxdepth 1 \( -name '*.deb' -o -name '*.ddeb' \) -exec mv -t $(DEB_DIR) {} +
+	rm -rf $(DEB_DIR)/src
+	@ls -1 $(DEB_DIR)/*.deb
+
+# The package built, checked by lintian, unpacked into a temporary root and
+# its program started there: it must say the package's version.
+package-check: deb
+	lintian --fail-on error,warning $(DEB_DIR)/pelorus_*.deb
+	@root=$$(mktemp -d) && trap 'rm -rf "$$root"' EXIT && \
+	deb=$$(ls $(DEB_DIR)/pelorus_*.deb) && dpkg -x "$$deb" "$$root" && \
+	for f in usr/bin/pelorus usr/share/man/man1/pelorus.1.gz usr/share/applications/pelorus.desktop \
+	         usr/share/icons/hicolor/scalable/apps/pelorus.svg usr/share/pelorus/html/Pelorus.html; do \
+	    test -f "$$root/$$f" || { echo "package-check: $$f is missing from $$deb" >&2; exit 1; }; \
+	done && \
+	version=$$(env -i HOME="$$root" PATH=/usr/bin:/bin "$$root/usr/bin/pelorus" --version) && echo "$$version" && \
+	packaged=$$(dpkg-deb -f "$$deb" Version) && \
+	{ test "$$version" = "Pelorus Version $$packaged" || \
+	  { echo "package-check: the program says '$$version', the package is $$packaged" >&2; exit 1; }; } && \
+	env -i HOME="$$root" PATH=/usr/bin:/bin "$$root/usr/bin/pelorus" --help && \
+	echo "package-check: $$deb is lintian-clean, complete and runs"
 
 # The README's pictures of every window (docs/screenshots/), taken on a
 # virtual X server with a window manager.

@@ -1,5 +1,5 @@
-# `make install`: the program, its help page, the menu entry and the
-# application icon in the hicolor theme.
+# `make install`: the program, its help page, the menu entry, the
+# application icon in the hicolor theme and the manual page.
 include(GNUInstallDirs)
 
 install(TARGETS pelorus RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -10,3 +10,5 @@ install(FILES ${PROJECT_SOURCE_DIR}/share/pelorus.desktop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/107.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
   RENAME pelorus.svg)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/pelorus.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
