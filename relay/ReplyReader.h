@@ -45,6 +45,9 @@ private:
 // The code of a reply text: its first three characters as digits, else 0.
 int replyCode(std::string_view reply);
 
+// Whether a reply code says yes.
+inline bool is2xx(int code) { return code >= 200 && code < 300; }
+
 // The EHLO reply without its CHUNKING, BINARYMIME, BURL and STARTTLS lines;
 // the last remaining line gets a space after its code.
 std::string filterEhloReply(std::string_view reply);

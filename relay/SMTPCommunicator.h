@@ -99,6 +99,9 @@ private:
     [[noreturn]] void refuseInsecure(int code, const std::string& detail);
     void commandLoop();
     void handleLine(const std::string& line);
+    // Sends the proxy's own refusal of a client line; too many of them end
+    // the session.
+    void refuseLine(const char* reply);
     void receiveData();
     void endOfData();
 
@@ -163,6 +166,10 @@ private:
     std::string sender_;
     std::chrono::steady_clock::time_point lastProgress_;
     bool authResponsePending_ = false;
+    int refusedLines_ = 0;
+    // The server connection was closed while the server may have held an
+    // envelope of this session.
+    bool serverLost_ = false;
     std::atomic<bool> forwarding_{false};
     std::atomic<bool> confirming_{false};
     std::atomic<bool> stopRequested_{false};

@@ -1,13 +1,17 @@
-// The session's command stage: each client line is one command, found by
-// its verb (the first word, without regard to case) in a table that gives
-// the command's action. Commands the table does not know are relayed to the
-// server and their replies relayed back.
+// The session's command stage. Each client line is read by one grammar
+// (CommandGrammar.h); a line outside it is refused and never relayed. Each
+// command is then found by its verb, without regard to case, in a table
+// that gives its action. Only the verbs in the table reach the server: an
+// extension the proxy does not understand could change the envelope behind
+// its back, so every other verb is refused too. A client that keeps sending
+// what the proxy refuses is sent away.
 #include "relay/SMTPCommunicator.h"
 
 #include "config/LogWriter.h"
 #include "foundation/String.h"
 #include "policy/TrustedDomain.h"
 #include "relay/Addresses.h"
+#include "relay/CommandGrammar.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionText.h"
@@ -26,28 +30,34 @@ struct SMTPCommunicator::Command {
 // BDAT and BURL data, and a TLS session, cannot be inspected: the proxy
 // removes them from the EHLO reply and refuses them here.
 const SMTPCommunicator::Command SMTPCommunicator::Commands[] = {
+    {"HELO", &SMTPCommunicator::relayPlain},
+    {"EHLO", &SMTPCommunicator::handleEhlo},
     {"MAIL", &SMTPCommunicator::handleMail},
     {"RCPT", &SMTPCommunicator::handleRcpt},
     {"DATA", &SMTPCommunicator::handleData},
+    {"RSET", &SMTPCommunicator::handleRset},
+    {"NOOP", &SMTPCommunicator::relayPlain},
+    {"QUIT", &SMTPCommunicator::relayPlain},
+    {"VRFY", &SMTPCommunicator::relayPlain},
+    {"EXPN", &SMTPCommunicator::relayPlain},
+    {"HELP", &SMTPCommunicator::relayPlain},
+    {"AUTH", &SMTPCommunicator::handleAuth},
     {"BDAT", &SMTPCommunicator::handleBdat},
     {"BURL", &SMTPCommunicator::refuseBurl},
     {"STARTTLS", &SMTPCommunicator::refuseStartTls},
-    {"AUTH", &SMTPCommunicator::handleAuth},
-    {"EHLO", &SMTPCommunicator::handleEhlo},
-    {"RSET", &SMTPCommunicator::handleRset},
 };
 
 namespace {
 
 constexpr const char* SyntaxError = "501 5.5.4 Syntax error in parameters\r\n";
-
-// The line without its line end.
-std::string_view withoutLineEnd(std::string_view line)
-{
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.remove_suffix(1);
-    return line;
-}
+constexpr const char* Unrecognized = "500 5.5.2 Syntax error, command unrecognized\r\n";
+constexpr const char* NotRelayed = "502 5.5.1 Pelorus does not relay this command.\r\n";
+constexpr const char* TooManyRefused =
+    "421 4.7.0 Pelorus closes the connection: too many unrecognized commands.\r\n";
+constexpr const char* LostServer = "421 4.4.2 Pelorus lost the connection to the SMTP server.\r\n";
+// How many lines the proxy refuses in one session before it sends the
+// client away.
+constexpr int RefusedLineLimit = 20;
 
 // "FROM:" or "TO:" (any case, blanks allowed around the colon) at the start
 // of the argument; the rest after the colon, or nothing.
@@ -57,7 +67,7 @@ bool takeKeyword(std::string_view argument, std::string_view keyword, std::strin
     if (argument.size() < keyword.size() || !equalsIgnoringCase(argument.substr(0, keyword.size()), keyword))
         return false;
     argument.remove_prefix(keyword.size());
-    while (!argument.empty() && (argument.front() == ' ' || argument.front() == '\t'))
+    while (!argument.empty() && argument.front() == ' ')
         argument.remove_prefix(1);
     if (argument.empty() || argument.front() != ':')
         return false;
@@ -65,12 +75,17 @@ bool takeKeyword(std::string_view argument, std::string_view keyword, std::strin
     return true;
 }
 
-bool is2xx(int code) { return code >= 200 && code < 300; }
-
 } // namespace
 
 void SMTPCommunicator::handleLine(const std::string& line)
 {
+    if (serverLost_) {
+        // The server connection was closed while it may still hold an
+        // envelope: nothing more goes anywhere in this session.
+        sendToClient(LostServer);
+        endSession_ = true;
+        return;
+    }
     if (authResponsePending_) {
         // The line after a 334 answers the challenge: relayed as it is,
         // never read as a command.
@@ -82,41 +97,47 @@ void SMTPCommunicator::handleLine(const std::string& line)
         authResponsePending_ = code == 334;
         return;
     }
-    // A CR anywhere but before the LF could hide a second command from a
-    // server that reads lines differently.
-    const std::size_t cr = line.find('\r');
-    if (cr != std::string::npos && cr + 2 != line.size()) {
-        sendToClient("500 5.5.2 Bare CR not allowed\r\n");
+    CommandLine command;
+    if (!parseCommandLine(line, command)) {
+        trace(getLogWriter(), "SMTPCommunicator#handleLine,1,Refused a line outside the command grammar (%d bytes)",
+              static_cast<int>(line.size()));
+        refuseLine(Unrecognized);
         return;
     }
-    const std::string_view text = withoutLineEnd(line);
+    const Command* known = nullptr;
+    for (const Command& candidate : Commands)
+        if (equalsIgnoringCase(command.verb, candidate.verb))
+            known = &candidate;
+    const bool secret = equalsIgnoringCase(command.verb, "AUTH");
+    const std::string shown = secret ? "AUTH ***" : std::string(command.text);
+    trace(getLogWriter(), "SMTPCommunicator#run,4,RECV from Client=[%s]", shown.c_str());
+    if (known == nullptr) {
+        refuseLine(NotRelayed);
+        return;
+    }
     if (upgradePending_) {
         // STARTTLS mode: nothing of the client's reaches the server before
         // the connection is encrypted, and a client that leaves at once
         // needs no server at all.
-        const std::string_view first = text.substr(0, std::min(text.find_first_of(" \t"), text.size()));
-        if (equalsIgnoringCase(first, "QUIT")) {
+        if (equalsIgnoringCase(command.verb, "QUIT")) {
             sendToClient("221 2.0.0 Pelorus closes the connection.\r\n");
             endSession_ = true;
             return;
         }
         upgradeServer(line);
     }
-    const std::size_t verbEnd = std::min(text.find_first_of(" \t"), text.size());
-    const std::string_view verb = text.substr(0, verbEnd);
-    const std::string_view argument = text.substr(verbEnd);
-    const bool secret = equalsIgnoringCase(verb, "AUTH");
-    trace(getLogWriter(), "SMTPCommunicator#run,4,RECV from Client=[%s]",
-          secret ? "AUTH ***" : std::string(text).c_str());
-    trace(getLogWriter(), "SMTPCommunicator#run,5,STAGE=%d,start %s", stage_,
-          secret ? "AUTH ***" : std::string(text).c_str());
-    for (const Command& command : Commands) {
-        if (equalsIgnoringCase(verb, command.verb)) {
-            (this->*command.action)(line, argument);
-            return;
-        }
-    }
-    relayPlain(line, argument);
+    trace(getLogWriter(), "SMTPCommunicator#run,5,STAGE=%d,start %s", stage_, shown.c_str());
+    (this->*known->action)(line, command.argument);
+}
+
+void SMTPCommunicator::refuseLine(const char* reply)
+{
+    sendToClient(reply);
+    if (++refusedLines_ < RefusedLineLimit)
+        return;
+    error(getLogWriter(), "SMTPCommunicator#refuseLine,1,Refused %d lines: the session ends", refusedLines_);
+    sendToClient(TooManyRefused);
+    endSession_ = true;
 }
 
 int SMTPCommunicator::exchange(const std::string& line, std::string& reply, bool secret)
@@ -162,7 +183,7 @@ void SMTPCommunicator::handleMail(const std::string& line, std::string_view argu
 {
     std::string_view from;
     if (!takeKeyword(argument, "FROM", from)) {
-        sendToClient(SyntaxError);
+        refuseLine(SyntaxError);
         return;
     }
     std::string reply;
@@ -186,7 +207,7 @@ void SMTPCommunicator::handleRcpt(const std::string& line, std::string_view argu
 {
     std::string_view to;
     if (!takeKeyword(argument, "TO", to)) {
-        sendToClient(SyntaxError);
+        refuseLine(SyntaxError);
         return;
     }
     std::string reply;
@@ -216,13 +237,19 @@ void SMTPCommunicator::takeInRecipient(std::string_view argument)
 
 void SMTPCommunicator::handleData(const std::string& line, std::string_view argument)
 {
-    if (!trimView(argument).empty()) {
-        relayPlain(line, argument);  // not our DATA: the server answers it
+    if (!argument.empty()) {
+        // Not a DATA the proxy could answer, and never one for the server.
+        refuseLine(SyntaxError);
         return;
     }
     debug(getLogWriter(), "SMTPCommunicator#run,10,Data command=[%s]", line.c_str());
-    if (!mailStarted_)
-        initialize();  // DATA without an accepted MAIL still gets a spool file
+    if (!mailStarted_) {
+        // No MAIL was accepted: the data still goes to a spool file, and the
+        // recipients the server accepted stay on the mail.
+        spool_.initialize();
+        mailStarted_ = true;
+        mailBytes_ = 0;
+    }
     sendToClient(DataReply);
     scanner_ = DataScanner();
     stage_ = 1;
@@ -230,7 +257,9 @@ void SMTPCommunicator::handleData(const std::string& line, std::string_view argu
 
 void SMTPCommunicator::handleBdat(const std::string& /*line*/, std::string_view argument)
 {
-    sendToClient("502 5.5.1 Pelorus does not accept BDAT: please send the mail with DATA.\r\n");
+    refuseLine("502 5.5.1 Pelorus does not accept BDAT: please send the mail with DATA.\r\n");
+    if (endSession_)
+        return;
     // The octets announced follow the command; they must not be read as
     // commands. Without a readable count the stream cannot be followed.
     const std::string_view size = trimView(argument).substr(0, trimView(argument).find_first_of(" \t"));
@@ -246,12 +275,12 @@ void SMTPCommunicator::handleBdat(const std::string& /*line*/, std::string_view 
 
 void SMTPCommunicator::refuseBurl(const std::string& /*line*/, std::string_view /*argument*/)
 {
-    sendToClient("502 5.5.1 Pelorus does not accept BURL: please send the mail with DATA.\r\n");
+    refuseLine("502 5.5.1 Pelorus does not accept BURL: please send the mail with DATA.\r\n");
 }
 
 void SMTPCommunicator::refuseStartTls(const std::string& /*line*/, std::string_view /*argument*/)
 {
-    sendToClient("502 5.5.1 Pelorus does not offer STARTTLS to the mail client.\r\n");
+    refuseLine("502 5.5.1 Pelorus does not offer STARTTLS to the mail client.\r\n");
 }
 
 void SMTPCommunicator::handleAuth(const std::string& line, std::string_view /*argument*/)

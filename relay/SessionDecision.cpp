@@ -77,7 +77,15 @@ void SMTPCommunicator::resetServerQuietly()
 {
     // The server still holds the envelope of a mail that will not be sent.
     sendToServer("RSET\r\n");
-    fromServer();
+    const int code = fromServer();
+    if (is2xx(code))
+        return;
+    // A server that keeps the recipients would give them the next mail of
+    // this session unconfirmed: it hears nothing more from us.
+    error(getLogWriter(), "SMTPCommunicator#resetServerQuietly,1,RSET refused with code=[%d]: "
+                          "the connection to the SMTP server is closed", code);
+    closeServer();
+    serverLost_ = true;
 }
 
 void SMTPCommunicator::refuseData(const char* reply, const char* notice, const std::string& subject)

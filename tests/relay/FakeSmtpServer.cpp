@@ -40,7 +40,10 @@ void FakeSmtpServer::converse(Connection& connection)
             std::lock_guard guard(lock_);
             received_ += line;
         }
-        std::string verb = line.substr(0, line.find_first_of(" \r\n"));
+        // Read as a lenient server reads: white space before the verb is
+        // skipped, and words end at space, tab, vertical tab or form feed.
+        const std::size_t from = std::min(line.find_first_not_of(" \t\v\f"), line.size());
+        std::string verb = line.substr(from, line.find_first_of(" \t\v\f\r\n", from) - from);
         std::transform(verb.begin(), verb.end(), verb.begin(), [](unsigned char c) { return std::toupper(c); });
         auto special = behaviour_.replies.find(verb + "#" + std::to_string(++uses[verb]));
         if (special == behaviour_.replies.end())

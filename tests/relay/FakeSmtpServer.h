@@ -1,5 +1,7 @@
 // A scripted SMTP server that behaves like a plain one unless told
-// otherwise, and records every byte it receives. For what a real server will
+// otherwise, and records every byte it receives. It reads command lines as
+// leniently as some deployed servers do (see converse()), so a test can
+// show that no such reading lets a command past the proxy. For what a real server will
 // not do on demand: odd replies, replies split across segments, closing or
 // falling silent in the middle of a mail.
 #pragma once

@@ -260,8 +260,14 @@ TEST_F(Conversation, CrLfSplitBetweenReceivesIsNotBare)
     EXPECT_EQ(server.mails().size(), 1u);
 }
 
+// Every line is read by one grammar; what it refuses, and every verb the
+// proxy does not know, never reaches the server, which reads lines the
+// lenient way (FakeSmtpServer).
 TEST_F(Conversation, CommandChecks)
 {
+    const std::string unrecognized = "500 5.5.2 Syntax error, command unrecognized\r\n";
+    const std::string notRelayed = "502 5.5.1 Pelorus does not relay this command.\r\n";
+    const std::string syntax = "501 5.5.4 Syntax error in parameters\r\n";
     struct Case {
         const char* name;
         std::string line;
@@ -269,23 +275,112 @@ TEST_F(Conversation, CommandChecks)
         bool relayed;
     };
     for (const Case& k : {
-             Case{"BareCR", "NOOP\rRCPT TO:<x@y>\r\n", "500 5.5.2 Bare CR not allowed\r\n", false},
-             Case{"MailWithoutFrom", "MAIL <a@x>\r\n", "501 5.5.4 Syntax error in parameters\r\n", false},
-             Case{"RcptWithoutTo", "RCPT <a@x>\r\n", "501 5.5.4 Syntax error in parameters\r\n", false},
+             Case{"LeadingSpace", " RCPT TO:<x@outside.example>\r\n", unrecognized, false},
+             Case{"LeadingTab", "\tRCPT TO:<x>\r\n", unrecognized, false},
+             Case{"VerticalTabAfterVerb", "RCPT\vTO:<x>\r\n", unrecognized, false},
+             Case{"FormFeedAfterVerb", "RCPT\fTO:<x>\r\n", unrecognized, false},
+             Case{"TabAfterVerb", "RCPT\tTO:<x>\r\n", unrecognized, false},
+             Case{"LeadingSpaceMail", " MAIL FROM:<a@x>\r\n", unrecognized, false},
+             Case{"TabInArgument", "MAIL FROM:<a@x>\tSIZE=10\r\n", unrecognized, false},
+             Case{"BareCR", "NOOP\rRCPT TO:<x@y>\r\n", unrecognized, false},
+             Case{"Nul", std::string("NOOP") + '\0' + "RCPT TO:<x@y>\r\n", unrecognized, false},
+             Case{"Delete", "NOOP\x7f\r\n", unrecognized, false},
+             Case{"ColonAfterVerb", "RCPT:<x@y>\r\n", unrecognized, false},
+             Case{"DigitInVerb", "X1 y\r\n", unrecognized, false},
+             Case{"EmptyLine", "\r\n", unrecognized, false},
+             Case{"Xclient", "XCLIENT ADDR=192.0.2.1\r\n", notRelayed, false},
+             Case{"Xforward", "XFORWARD NAME=spoof.example\r\n", notRelayed, false},
+             Case{"Etrn", "ETRN example.org\r\n", notRelayed, false},
+             Case{"DataWithArgument", "DATA now\r\n", syntax, false},
+             Case{"MailWithoutFrom", "MAIL <a@x>\r\n", syntax, false},
+             Case{"RcptWithoutTo", "RCPT <a@x>\r\n", syntax, false},
              Case{"StartTls", "STARTTLS\r\n", "502 5.5.1 Pelorus does not offer STARTTLS to the mail client.\r\n",
                   false},
              Case{"Burl", "BURL imap://x LAST\r\n",
                   "502 5.5.1 Pelorus does not accept BURL: please send the mail with DATA.\r\n", false},
              Case{"BareLfCommandRelayedAsReceived", "NOOP\n", "250 2.0.0 Ok\r\n", true},
+             Case{"LowerCaseVerb", "noop\r\n", "250 2.0.0 Ok\r\n", true},
              Case{"SpacesAroundColon", "MAIL FROM : <a@x>\r\n", "250 2.0.0 Ok\r\n", true},
+             Case{"Utf8Address", "MAIL FROM:<j\xc3\xb6rg@x> SMTPUTF8\r\n", "250 2.0.0 Ok\r\n", true},
+             Case{"Help", "HELP\r\n", "250 2.0.0 Ok\r\n", true},
          }) {
         FakeSmtpServer server;
         ProxyRunner proxy(server.port());
         auto c = client(proxy);
         c->send(k.line);
         EXPECT_EQ(c->readReply(), k.reply) << k.name;
-        EXPECT_EQ(server.received().find(k.line) != std::string::npos, k.relayed) << k.name;
+        c->send("NOOP\r\n");
+        EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n") << k.name << ": the session goes on";
+        EXPECT_EQ(server.received(), (k.relayed ? k.line : "") + "NOOP\r\n") << k.name;
     }
+}
+
+// A MAIL or RCPT the server would read but the proxy refused cannot change
+// what the user is asked about, and a DATA without an accepted MAIL
+// forgets no recipient the server holds.
+TEST_F(Conversation, RecipientsTheServerHoldsAreAlwaysShown)
+{
+    struct Case {
+        const char* name;
+        std::string commands;
+        int replies;
+    };
+    for (const Case& k : {
+             Case{"SpaceMail", "MAIL FROM:<a@corp.example>\r\nRCPT TO:<eve@evil.example>\r\n"
+                               " MAIL FROM:<a@corp.example>\r\nRCPT TO:<bob@corp.example>\r\nDATA\r\n",
+                  5},
+             Case{"DataWithoutMail", "RCPT TO:<eve@evil.example>\r\nRCPT TO:<bob@corp.example>\r\nDATA\r\n", 3},
+         }) {
+        FakeSmtpServer server;
+        ProxyRunner proxy(server.port(), 2);
+        proxy.writeList("TrustedRecipient.plx", {"bob@corp.example"});
+        auto c = client(proxy);
+        c->send(k.commands);
+        for (int i = 0; i < k.replies; ++i)
+            c->readReply();
+        c->send("Subject: s\r\nTo: bob@corp.example\r\n\r\nx\r\n.\r\n");
+        EXPECT_EQ(c->readReply(), "450 Pelorus action has been cancelled.\r\n") << k.name;
+        ASSERT_EQ(proxy.presenter().shown().size(), 1u) << k.name;
+        EXPECT_EQ(proxy.presenter().shown()[0].bcc, "<eve@evil.example>,") << k.name;
+        EXPECT_TRUE(server.mails().empty()) << k.name;
+    }
+}
+
+TEST_F(Conversation, TooManyRefusedLinesEndTheSession)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port());
+    auto c = client(proxy);
+    for (int i = 0; i < 19; ++i) {
+        c->send(i % 2 == 0 ? "XCLIENT ADDR=192.0.2.1\r\n" : " RCPT TO:<x@y>\r\n");
+        EXPECT_EQ(c->readReply().substr(0, 4), i % 2 == 0 ? "502 " : "500 ") << i;
+    }
+    c->send("NOOP\r\n");
+    EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n") << "nineteen refusals are not yet too many";
+    c->send("ETRN x\r\n");
+    EXPECT_EQ(c->readReply(), "502 5.5.1 Pelorus does not relay this command.\r\n");
+    EXPECT_EQ(c->readReply(), "421 4.7.0 Pelorus closes the connection: too many unrecognized commands.\r\n");
+    EXPECT_TRUE(c->waitClosed());
+    EXPECT_EQ(server.received(), "NOOP\r\n");
+}
+
+// After a refused mail the proxy resets the server; a server that refuses
+// the reset may still hold the recipients, so it gets nothing more.
+TEST_F(Conversation, RefusedResetClosesTheServerConnection)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["RSET"] = "502 5.5.1 not now\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port(), 1);
+    auto c = client(proxy);
+    envelope(*c, "<eve@evil.example>");
+    c->send("Subject: s\r\n\r\nbare\nline\r\n.\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 4), "554 ");
+    c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<bob@corp.example>\r\n");
+    EXPECT_EQ(c->readReply(), "421 4.4.2 Pelorus lost the connection to the SMTP server.\r\n");
+    EXPECT_TRUE(c->waitClosed());
+    EXPECT_TRUE(server.received().ends_with("RSET\r\n")) << server.received();
+    EXPECT_TRUE(server.mails().empty());
 }
 
 TEST_F(Conversation, BdatIsRefusedAndItsOctetsDiscarded)
