@@ -1,5 +1,5 @@
-// Only the account that runs the proxy is served: real clients of another
-// account (started through setpriv as nobody) are refused before anything
+// Only the account that runs the proxy is served: a real client of another
+// account (started through setpriv as nobody) is refused before anything
 // reaches the SMTP server or the user's screen; the kernel's answer about a
 // socket's owner is checked against real loopback connections; and a query
 // that fails refuses the client.
@@ -72,13 +72,13 @@ struct QueryOverride {
     ~QueryOverride() { MAIL::setOwnerQuery(nullptr); }
 };
 
+// smtplib sends one mail, as this account or as nobody (through setpriv).
 ProgramResult smtplibSend(std::uint16_t port, bool asNobody)
 {
     const std::string script = "import smtplib,sys\n"
                                "try:\n"
                                "  with smtplib.SMTP('127.0.0.1'," + std::to_string(port) + ",timeout=60) as s:\n"
                                "    s.sendmail('a@corp.example',['b@evil.example'],b'Subject: s\\r\\n\\r\\nhi\\r\\n')\n"
-                               "  print('sent')\n"
                                "except smtplib.SMTPResponseException as e:\n"
                                "  print(e.smtp_code, e.smtp_error.decode()); sys.exit(3)\n";
     std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
@@ -86,27 +86,6 @@ ProgramResult smtplibSend(std::uint16_t port, bool asNobody)
         argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     return runProgram(argv);
 }
-
-ProgramResult swaksSend(std::uint16_t port, bool asNobody)
-{
-    std::vector<std::string> argv{"swaks", "--server", "127.0.0.1", "--port", std::to_string(port), "--from",
-                                  "a@corp.example", "--to", "b@evil.example", "--body", "hi", "--timeout", "60"};
-    if (asNobody)
-        argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
-    return runProgram(argv);
-}
-
-struct ClientCase {
-    const char* name;
-    ProgramResult (*send)(std::uint16_t port, bool asNobody);
-};
-
-void PrintTo(const ClientCase& client, std::ostream* os) { *os << client.name; }
-
-class ForeignClient : public testing::TestWithParam<ClientCase> {
-protected:
-    static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
-};
 
 } // namespace
 
@@ -117,9 +96,9 @@ TEST(SocketOwner, LoopbackAddresses)
         const char* text;
         bool loopback;
     } cases[] = {
-        {AF_INET, "127.0.0.1", true},     {AF_INET, "127.255.3.9", true},    {AF_INET6, "::1", true},
-        {AF_INET6, "::ffff:127.0.0.1", true}, {AF_INET, "10.0.0.1", false},  {AF_INET, "128.0.0.1", false},
-        {AF_INET6, "::ffff:10.0.0.1", false}, {AF_INET6, "::2", false},     {AF_INET6, "fe80::1", false},
+        {AF_INET, "127.0.0.1", true},         {AF_INET, "127.255.3.9", true}, {AF_INET6, "::1", true},
+        {AF_INET6, "::ffff:127.0.0.1", true}, {AF_INET, "10.0.0.1", false},   {AF_INET, "128.0.0.1", false},
+        {AF_INET6, "::ffff:10.0.0.1", false}, {AF_INET6, "::2", false},       {AF_INET6, "fe80::1", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(MAIL::isLoopbackAddress(address(c.family, c.text)), c.loopback) << c.text;
@@ -151,6 +130,22 @@ TEST(SocketOwner, TheKernelNamesTheOwnerOfALoopbackClient)
     }
 }
 
+// No privilege is needed: Pelorus run by an ordinary user learns the owner too.
+TEST(SocketOwner, AnOrdinaryUserLearnsTheOwnerOfItsClients)
+{
+    EXPECT_EQ(runAsUser([] {
+                  LoopbackPair pair;
+                  uid_t owner = 0;
+                  std::string reason;
+                  if (!pair.open(AF_INET))
+                      return 1;
+                  if (!MAIL::querySocketOwner(pair.ends(), owner, reason))
+                      return 2;
+                  return owner == ::geteuid() ? 0 : 3;
+              }),
+              0);
+}
+
 TEST(SocketOwner, AnOwnerThatCannotBeFoundIsRefused)
 {
     std::signal(SIGPIPE, SIG_IGN);
@@ -167,27 +162,24 @@ TEST(SocketOwner, AnOwnerThatCannotBeFoundIsRefused)
     EXPECT_TRUE(proxy.notices().balloons().empty());
 }
 
-TEST_P(ForeignClient, IsRefusedAndTheSameAccountIsServed)
+TEST(SocketOwner, AnotherAccountsClientIsRefusedAndTheSameAccountIsServed)
 {
     if (!runningAsRoot())
         GTEST_SKIP() << "starting a client as another account needs root";
+    std::signal(SIGPIPE, SIG_IGN);
     SmtpSink sink;
     ProxyRunner proxy(sink.port(), 1);
 
-    const ProgramResult foreign = GetParam().send(proxy.port(), true);
-    EXPECT_NE(foreign.status, 0);
-    EXPECT_NE((foreign.output + foreign.errors).find(Refusal), std::string::npos) << foreign.output << foreign.errors;
+    const ProgramResult foreign = smtplibSend(proxy.port(), true);
+    EXPECT_EQ(foreign.status, 3) << foreign.errors;
+    EXPECT_EQ(foreign.output, Refusal + "\n");
     ASSERT_TRUE(proxy.waitIdle());
     EXPECT_TRUE(sink.journal().empty()) << sink.journal();
     EXPECT_TRUE(proxy.presenter().shown().empty());
     EXPECT_TRUE(proxy.notices().balloons().empty());
 
-    const ProgramResult own = GetParam().send(proxy.port(), false);
+    const ProgramResult own = smtplibSend(proxy.port(), false);
     EXPECT_EQ(own.status, 0) << own.output << own.errors;
     ASSERT_TRUE(sink.waitForMails(1, 10000));
     EXPECT_EQ(proxy.presenter().shown().size(), 1u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Clients, ForeignClient,
-                         testing::Values(ClientCase{"smtplib", &smtplibSend}, ClientCase{"swaks", &swaksSend}),
-                         [](const testing::TestParamInfo<ClientCase>& info) { return info.param.name; });
