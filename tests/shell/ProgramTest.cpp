@@ -146,6 +146,11 @@ TEST_F(Program, FreshHomeListensOn2525AsAnOrdinaryUser)
     ProgramProcess program({{"--headless"}, false, true});
     EXPECT_TRUE(program.waitForOutput("no SMTP server is set"));
     EXPECT_TRUE(program.waitListening(2525));
+    if (::geteuid() == 0) {  // the program runs as nobody: this client is another account's
+        auto client = connectTo(2525);
+        ASSERT_NE(client, nullptr);
+        EXPECT_EQ(client->readReply(), "554 5.7.1 Pelorus serves only the user who started it.\r\n");
+    }
     EXPECT_EQ(program.terminate(SIGTERM), 0);
 }
 
