@@ -79,7 +79,7 @@ std::string systemReason(const char* step, int number)
 // Looks through one datagram for the answer to sequence; 1 found, 0 not in
 // this datagram, -1 a refusal or a malformed answer (reason says which).
 int readAnswer(const char* data, std::size_t length, std::uint32_t sequence, const Endpoint& client,
-               uid_t& owner, std::string& reason)
+               const Endpoint& server, uid_t& owner, std::string& reason)
 {
     int left = static_cast<int>(length);
     for (auto* header = reinterpret_cast<const nlmsghdr*>(data); NLMSG_OK(header, left);
@@ -93,8 +93,9 @@ int readAnswer(const char* data, std::size_t length, std::uint32_t sequence, con
                 return -1;
             }
             std::memcpy(&failure, NLMSG_DATA(header), sizeof failure);
+            const bool plausible = failure.error < 0 && failure.error > -4096;
             reason = failure.error == -ENOENT ? std::string("the kernel knows no such client socket")
-                                              : systemReason("sock_diag", -failure.error);
+                                              : systemReason("sock_diag", plausible ? -failure.error : EPROTO);
             return -1;
         }
         if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
@@ -107,7 +108,7 @@ int readAnswer(const char* data, std::size_t length, std::uint32_t sequence, con
             return -1;
         }
         std::memcpy(&record, NLMSG_DATA(header), sizeof record);
-        if (record.id.idiag_sport != client.port) {
+        if (record.id.idiag_sport != client.port || record.id.idiag_dport != server.port) {
             reason = "the kernel described another socket";
             return -1;
         }
@@ -221,7 +222,8 @@ bool querySocketOwner(const ConnectionEnds& ends, uid_t& owner, std::string& rea
         }
         if (message.msg_namelen != sizeof sender || sender.nl_pid != 0)
             continue;  // only the kernel answers for sockets
-        const int found = readAnswer(answer, static_cast<std::size_t>(received), sequence, client, owner, reason);
+        const int found = readAnswer(answer, static_cast<std::size_t>(received), sequence, client, server, owner,
+                                     reason);
         if (found != 0)
             return found > 0;
     }
