@@ -16,11 +16,10 @@ namespace MAIL {
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
-constexpr char32_t Invalid = 0xFFFFFFFF;
+constexpr char32_t Invalid = InvalidUtf8;
 
-// Decodes one UTF-8 sequence at text[i] and advances i past it. An invalid
-// sequence gives Invalid and i moves past its longest valid prefix (one
-// replacement per maximal subpart, as the Unicode standard recommends).
+} // namespace
+
 char32_t decodeUtf8(std::string_view text, std::size_t& i)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -64,6 +63,8 @@ char32_t decodeUtf8(std::string_view text, std::size_t& i)
     }
     return code;
 }
+
+namespace {
 
 void appendUtf8(char32_t code, std::string& out)
 {

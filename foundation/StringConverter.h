@@ -18,6 +18,13 @@
 
 namespace MAIL {
 
+inline constexpr char32_t InvalidUtf8 = 0xFFFFFFFF;
+
+// Decodes one UTF-8 sequence at text[i] and advances i past it. An invalid
+// sequence gives InvalidUtf8 and i moves past its longest valid prefix (one
+// replacement per maximal subpart, as the Unicode standard recommends).
+char32_t decodeUtf8(std::string_view text, std::size_t& i);
+
 class StringConverter : public Object {
 public:
     static constexpr unsigned SystemCodePage = 0;

@@ -64,26 +64,6 @@ std::string cutUtf8(std::string_view text, std::size_t limit)
     return std::string(text.substr(0, end));
 }
 
-std::string visibleText(std::string_view text, bool keepLineBreaks)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (keepLineBreaks && c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            out += '\n';
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 void setNotificationSink(NotificationSink sink)
 {
     std::lock_guard guard(sinkLock);

@@ -6,7 +6,13 @@
 // sink. The program installs the sinks (terminal, desktop) before any thread
 // starts; the defaults write one whole entry at a time to standard error and
 // never block on a user. Any thread may call these at any time.
+//
+// Text from a mail (subject, sender) is escaped with visibleText() where the
+// notice is built, before it joins the notice's own CR LF; every sink keeps
+// CR LF as its line break and escapes whatever else is left.
 #pragma once
+
+#include "foundation/VisibleText.h"
 
 #include <functional>
 #include <string>
@@ -38,10 +44,6 @@ void showMessageBox(std::string_view title, std::string_view text, NoticeKind ki
 
 // The text cut to at most limit bytes, never inside a UTF-8 character.
 std::string cutUtf8(std::string_view text, std::size_t limit);
-
-// Text from a mail or a peer made safe for a terminal or a log: CR LF kept
-// as a line break when keepLineBreaks, every other control character as \xNN.
-std::string visibleText(std::string_view text, bool keepLineBreaks);
 
 // The words of the default sink: "info", "warning", "error".
 const char* noticeWord(NoticeKind kind);

@@ -228,8 +228,9 @@ void SMTPCommunicator::progressNotice()
     const auto now = std::chrono::steady_clock::now();
     if (now - lastProgress_ < std::chrono::seconds(3))
         return;
+    // The sender is the client's text: escaped, it cannot add a line.
     char text[249];
-    std::snprintf(text, sizeof text, "Receiving a mail from %s: Total=%d(KB)", sender_.c_str(),
+    std::snprintf(text, sizeof text, "Receiving a mail from %s: Total=%d(KB)", visibleText(sender_, false).c_str(),
                   static_cast<int>(mailBytes_ / 1024));
     showTimedBalloon(text, 3);
     lastProgress_ = now;
@@ -313,8 +314,9 @@ void SMTPCommunicator::requestStop()
 {
     stopRequested_.store(true);
     // A confirmed mail on its way may finish; an open confirmation is
-    // cancelled by the registry and its client still gets the 450.
-    if (forwarding_.load() || confirming_.load())
+    // cancelled by the registry and its client still gets the 450. Once the
+    // grace period is over (cutting), no session is spared.
+    if (!MAIL::SessionRegistry::instance().cutting() && (forwarding_.load() || confirming_.load()))
         return;
     clientSocket_.shutdown(SHUT_RDWR);
     serverSocket_.shutdown(SHUT_RDWR);

@@ -106,14 +106,17 @@ void SMTPProxy::closeSockets()
 
 void SMTPProxy::stop()
 {
-    debug(getLogWriter(), "SMTPProxy#stop,1,Start");
-    looping_.store(false);
+    // Everything this needs of the object is read before the write: from
+    // the write on, the listener may close the event and delete itself.
+    // Until then it cannot, as only the event ends its loop.
+    LogWriter* log = getLogWriter();
     const int event = stopEvent_;
-    debug(getLogWriter(), "SMTPProxy#stop,2,closed a socket");
-    // After this write the listener may delete itself at any moment.
+    debug(log, "SMTPProxy#stop,1,Start");
+    looping_.store(false);
+    debug(log, "SMTPProxy#stop,2,closed a socket");
     const std::uint64_t one = 1;
-    if (event >= 0)
-        (void)::write(event, &one, sizeof one);
+    while (::write(event, &one, sizeof one) < 0 && errno == EINTR) {
+    }
 }
 
 void SMTPProxy::run()
@@ -123,13 +126,16 @@ void SMTPProxy::run()
     looping_.store(true);
     for (;;) {
         debug(log, "SmtpProxy#run,2,Call accept");
-        pollfd waits[2] = {{listenSocket_, POLLIN, 0}, {stopEvent_, POLLIN, 0}};
-        const int ready = ::poll(waits, 2, -1);
-        if (!looping_.load() || (ready > 0 && waits[1].revents != 0)) {
+        // Once stop() has cleared the flag, only the event is waited for: a
+        // client arriving meanwhile is neither accepted nor a reason to end
+        // before stop() is done with the object.
+        pollfd waits[2] = {{stopEvent_, POLLIN, 0}, {listenSocket_, POLLIN, 0}};
+        const int ready = ::poll(waits, looping_.load() ? 2 : 1, -1);
+        if (ready > 0 && waits[0].revents != 0) {
             debug(log, "SmtpProxy#run,4,loopging is false");
             break;
         }
-        if (ready > 0)
+        if (ready > 0 && waits[1].revents != 0)
             acceptOne();
     }
     debug(log, "SmtpProxy#run,8,close smtpProxySocket");

@@ -6,9 +6,12 @@
 // (a ListenAddress that is not a dotted IPv4 address fails like a bind).
 // run() accepts clients and starts one session per connection, reading
 // Server, Port and the Security settings afresh for each, until stop();
-// nothing else ends it, so a running program never stops listening silently. The object deletes itself
-// when run() ends: an owner calls stop() once and then waits on the
-// ThreadHandle it took before, never touching the object again.
+// nothing else ends it, so a running program never stops listening
+// silently. stop() wakes run() through an eventfd, and only that wake-up
+// ends the loop, whatever connections arrive meanwhile; so the object stays
+// alive until stop() is done with it. The object deletes itself when run()
+// ends: an owner calls stop() once and then waits on the ThreadHandle it
+// took before, never touching the object again.
 #pragma once
 
 #include "foundation/Thread.h"
@@ -24,7 +27,8 @@ public:
     ~SMTPProxy() override;
 
     void run() override;
-    // Ends the accept loop; the object may be gone as soon as this returns.
+    // Ends the accept loop; once per started listener. The object may be
+    // gone as soon as this returns.
     void stop();
 
     std::uint16_t getPort() const { return port_; }

@@ -58,13 +58,6 @@ std::string hiddenRecipients(const RecipientList& all, const std::vector<std::st
 
 } // namespace
 
-std::string MAIL::balloonSubject(std::string_view subject, std::size_t threshold)
-{
-    if (subject.size() <= threshold)
-        return std::string(subject);
-    return cutUtf8(subject, 200) + "...";
-}
-
 void SMTPCommunicator::endOfData()
 {
     stage_ = 2;

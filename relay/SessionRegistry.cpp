@@ -21,6 +21,7 @@ void SessionRegistry::remove(SMTPCommunicator* session)
 {
     std::lock_guard guard(lock_);
     sessions_.erase(session);
+    changed_.notify_all();
 }
 
 void SessionRegistry::stopAll()
@@ -29,6 +30,18 @@ void SessionRegistry::stopAll()
     std::lock_guard guard(lock_);
     for (SMTPCommunicator* session : sessions_)
         session->requestStop();
+}
+
+void SessionRegistry::cutAll()
+{
+    cutting_.store(true);
+    stopAll();
+}
+
+bool SessionRegistry::waitIdle(std::chrono::milliseconds limit)
+{
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, limit, [this] { return sessions_.empty(); });
 }
 
 std::size_t SessionRegistry::count()

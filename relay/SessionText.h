@@ -12,7 +12,9 @@ namespace MAIL {
 inline std::string textOf(const String& text) { return std::string(text.view()); }
 
 // The subject as balloons show it: longer than threshold, it is cut to its
-// first 200 bytes (never inside a character) and "..." added.
+// first 200 bytes (never inside a character) and "..." added; then every
+// character that could break or reorder a notice line is escaped
+// (visibleText), so the subject can never add a line to the notice.
 std::string balloonSubject(std::string_view subject, std::size_t threshold);
 
 // A notice about one mail: "<what>\r\n'<subject>'".

@@ -72,9 +72,14 @@ bool parseCommandLine(const std::vector<std::string>& arguments, ProgramOptions&
     return true;
 }
 
-bool applySettingOptions(const ProgramOptions& options, std::string& message, std::string& warning)
+bool givesSettings(const ProgramOptions& options)
 {
-    // Every value is checked before any is stored.
+    return options.server || options.port || options.proxyPort || options.listen || options.security ||
+           options.caFile || options.verifyServer;
+}
+
+bool checkSettingOptions(const ProgramOptions& options, std::string& message)
+{
     std::optional<std::string> failure;
     if (!failure && options.server)
         failure = validateServerName(*options.server);
@@ -94,6 +99,14 @@ bool applySettingOptions(const ProgramOptions& options, std::string& message, st
         message = *failure;
         return false;
     }
+    return true;
+}
+
+bool applySettingOptions(const ProgramOptions& options, std::string& message, std::string& warning)
+{
+    // Every value is checked before any is stored.
+    if (!checkSettingOptions(options, message))
+        return false;
     ProxyConfiguration settings;
     bool stored = true;
     if (options.server)

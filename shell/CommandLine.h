@@ -5,9 +5,11 @@
 //           [--verify-server 0|1] [--proxy-port N] [--listen ADDRESS]
 //           [--version] [--help]
 //
-// parseCommandLine() only reads the words; applySettingOptions() checks
-// every given setting with its own field's rule before any is stored, and
-// stores them as the Properties dialog would.
+// parseCommandLine() only reads the words; checkSettingOptions() checks
+// every given setting with its own field's rule; applySettingOptions()
+// checks them all before any is stored, and stores them as the Properties
+// dialog would. The program checks before it takes the single-instance
+// lock and stores only once it holds it.
 #pragma once
 
 #include <optional>
@@ -32,6 +34,13 @@ struct ProgramOptions {
 
 // Reads the arguments; false with a message for an unknown or incomplete one.
 bool parseCommandLine(const std::vector<std::string>& arguments, ProgramOptions& options, std::string& message);
+
+// True when the options name at least one setting.
+bool givesSettings(const ProgramOptions& options);
+
+// Checks the settings given on the command line; false with the message of
+// the first failing check.
+bool checkSettingOptions(const ProgramOptions& options, std::string& message);
 
 // Validates and stores the settings given on the command line. False with
 // the message of the first failing check (nothing stored then). warning is

@@ -96,7 +96,8 @@ int runHeadless(const ProgramOptions& /*options*/)
             break;
         }
         for (int state : states.take())
-            showInfoBalloon(service.notice(state));
+            if (const std::optional<std::string> text = service.notice(state))
+                showInfoBalloon(*text);
     }
     service.stop();
     ::close(signals);

@@ -16,6 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -140,6 +144,22 @@ std::optional<int> startProgram(int argc, char** argv, StartedProgram& started)
     }
     if (started.options.verbose)
         setDiagnosticsEnabled(true);
+    // Checked first (a bad option ends here), stored only under the lock:
+    // a copy that another one keeps out must not change that one's settings.
+    if (!checkSettingOptions(started.options, message)) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return 2;
+    }
+
+    debug(getLogWriter(), "Pelorus#WinMain,1,Started");
+    started.instanceLock = takeSingleInstanceLock();
+    if (!started.instanceLock) {
+        error(getLogWriter(), "Pelorus#WinMain,2,Already running");
+        std::fputs("Pelorus is already running.\n\a", stderr);
+        if (givesSettings(started.options))
+            std::fputs("Pelorus: the settings given were not stored.\n", stderr);
+        return 255;
+    }
     std::string warning;
     if (!applySettingOptions(started.options, message, warning)) {
         std::fprintf(stderr, "%s\n", message.c_str());
@@ -147,17 +167,21 @@ std::optional<int> startProgram(int argc, char** argv, StartedProgram& started)
     }
     if (!warning.empty())
         std::fprintf(stderr, "%s\n", warning.c_str());
-
-    debug(getLogWriter(), "Pelorus#WinMain,1,Started");
-    started.instanceLock = takeSingleInstanceLock();
-    if (!started.instanceLock) {
-        error(getLogWriter(), "Pelorus#WinMain,2,Already running");
-        std::fputs("Pelorus is already running.\n\a", stderr);
-        return 255;
-    }
     // Only now: a second copy must never delete the running copy's mails.
     SMTPMessage::removeLeftovers();
     return std::nullopt;
+}
+
+void endProcess(int status)
+{
+    // Written under the log's lock, so no line before it is left half done.
+    debug(getLogWriter(), "Pelorus#WinMain,7,End, status=%d", status);
+    std::fflush(nullptr);
+#if defined(__SANITIZE_ADDRESS__)
+    // _exit() skips the leak check that a normal exit runs.
+    __lsan_do_leak_check();
+#endif
+    ::_exit(status);
 }
 
 int listenerFailure(int code, std::string& lines)

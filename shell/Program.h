@@ -3,11 +3,12 @@
 // prepareProcess() runs first, before any thread exists: SIGPIPE ignored,
 // SIGINT, SIGTERM and SIGHUP blocked (the front end waits for them on a
 // signalfd), the locale set once. startProgram() parses the command line,
-// stores the settings it names, creates the log, takes the single-instance
-// lock and removes the mails an earlier run left behind; it answers an exit
-// status when the program must end there. runHeadless() is the terminal
-// front end. listenerFailure() turns a listener that cannot be created into
-// the message and exit status the user gets.
+// checks the settings it names, creates the log, takes the single-instance
+// lock, and only then stores those settings and removes the mails an
+// earlier run left behind; it answers an exit status when the program must
+// end there. runHeadless() is the terminal front end. listenerFailure()
+// turns a listener that cannot be created into the message and exit status
+// the user gets. endProcess() ends a program whose front end has returned.
 #pragma once
 
 #include "foundation/Mutex.h"
@@ -48,6 +49,13 @@ int listenerFailure(int code, std::string& lines);
 // The terminal front end: notices on standard error, confirmations at the
 // terminal prompt, until SIGINT, SIGTERM or SIGHUP. Returns the exit status.
 int runHeadless(const ProgramOptions& options);
+
+// Ends the process with the status once the front end is done: the log's
+// last line written, the standard streams flushed, then _exit(). Sessions
+// that outlived the shut-down's grace periods stop with the process instead
+// of running on against the log, the settings and the TLS library while
+// the static destructors take them apart.
+[[noreturn]] void endProcess(int status);
 
 // Tells a user without a stored server how to set one.
 void remindOfMissingServer();

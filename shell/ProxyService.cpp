@@ -12,13 +12,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 namespace MAIL {
 
 namespace {
 
 constexpr auto SessionGrace = std::chrono::seconds(5);
+constexpr auto CutGrace = std::chrono::seconds(2);
 
 // Once per start: what the security settings leave open.
 void warnAboutSecurity()
@@ -75,6 +75,7 @@ void ProxyService::start(ConnectivityPost post)
         watcher_.reset();
         throw;
     }
+    started_ = true;
     warnAboutSecurity();
 }
 
@@ -109,15 +110,23 @@ void ProxyService::stop()
     stopListener();
     SessionRegistry& sessions = SessionRegistry::instance();
     sessions.stopAll();
-    const auto deadline = std::chrono::steady_clock::now() + SessionGrace;
-    while (sessions.count() != 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!sessions.waitIdle(SessionGrace)) {
+        // A forward still under way is cut: its mail never gets its end
+        // mark, and its client never a 250.
+        debug(getLogWriter(), "Pelorus#WinMain,4,Cutting the sessions still running");
+        sessions.cutAll();
+        sessions.waitIdle(CutGrace);
+    }
     // Mails of sessions that did not end in time must not stay on disk.
     SMTPMessage::removeLeftovers();
 }
 
-std::string ProxyService::notice(int state)
+std::optional<std::string> ProxyService::notice(int state)
 {
+    // A watcher's state that arrives after a failed start (or before the
+    // start) must not announce a proxy that is not there.
+    if (!started_)
+        return std::nullopt;
     const char* text = state != 0 ? "Connected to the Internet." : "Not connected to the Internet.";
     if (!firstNotice_)
         return text;

@@ -6,18 +6,23 @@
 // created throws its relay code (the watcher is stopped again first).
 // Connectivity states arrive through the given function on the watcher's
 // thread; the front end hands them to its main thread, where notice() turns
-// them into the start-up notice (the first one) or a plain one. stop()
-// stops the watcher and the listener and waits for them, then asks the
-// sessions to end: an open confirmation is cancelled (its client gets the
-// 450), other sessions have their sockets shut down, a session forwarding a
-// confirmed mail may finish. It waits up to five seconds for them, then
-// removes what is left in the spool folder.
+// them into the start-up notice (the first one) or a plain one; before a
+// start that succeeded there is no notice at all. stop() stops the watcher
+// and the listener and waits for them, then asks the sessions to end: an
+// open confirmation is cancelled (its client gets the 450), other sessions
+// have their sockets shut down, a session forwarding a confirmed mail may
+// finish. It waits up to five seconds for them; then the sockets of every
+// session left are shut down and it waits up to two seconds more. Last it
+// removes what is left in the spool folder. A session that still runs then
+// must not outlive the process's shared state: the program ends with
+// endProcess() (Program.h).
 #pragma once
 
 #include "foundation/Thread.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class SMTPProxy;
@@ -43,9 +48,9 @@ public:
     // the relay code (the old listener still running) when it cannot.
     void restartListener();
 
-    // The notice text for a connectivity state; the first call gives the
-    // start-up notice.
-    std::string notice(int state);
+    // The notice text for a connectivity state; the first call after a
+    // successful start() gives the start-up notice, none comes before.
+    std::optional<std::string> notice(int state);
     bool isListening() const { return listener_ != nullptr; }
     std::uint16_t listeningPort() const { return port_; }
 
@@ -57,6 +62,7 @@ private:
     SMTPProxy* listener_ = nullptr;  // owned by its thread once started
     ThreadHandle listenerHandle_;
     std::uint16_t port_ = 0;
+    bool started_ = false;
     bool firstNotice_ = true;
 };
 

@@ -118,9 +118,9 @@ void appendRows(std::string& out, const char* label, const std::vector<Confirmat
             out += Red;
         out += label;
         out += ": ";
-        out += terminalText(row.first, false);
+        out += visibleText(row.first, false);
         out += " | ";
-        out += terminalText(row.second, false);
+        out += visibleText(row.second, false);
         if (red)
             out += Plain;
         out += '\n';
@@ -132,7 +132,7 @@ std::string confirmationBlock(const AddressConfirmationDialog& model, bool colou
 {
     std::string out = "\n";
     out += AddressConfirmationDialog::Title;
-    out += "\nSubject: " + terminalText(model.getSubject(), false) + "\n";
+    out += "\nSubject: " + visibleText(model.getSubject(), false) + "\n";
     if (!model.isToEnabled())
         out += "To: (none)\n";
     appendRows(out, "To", model.toRows(), colour);
@@ -140,7 +140,7 @@ std::string confirmationBlock(const AddressConfirmationDialog& model, bool colou
     appendRows(out, "Bcc", model.bccRows(), colour);
     appendRows(out, "Attached Files", model.attachmentRows(), colour);
     appendRows(out, "Security", model.securityRows(), colour);
-    const std::string message = terminalText(model.messageText(), true);
+    const std::string message = visibleText(model.messageText(), true);
     out += message;
     if (message.empty() || message.back() != '\n')
         out += '\n';

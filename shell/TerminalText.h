@@ -1,24 +1,19 @@
-// Text for the terminal: what the confirmation and the notices print.
+// Text for the terminal: how a notice is printed.
 //
-// Subjects, names and addresses come from the mail, so they are printed
-// with every control character shown as \xNN (visibleText), and also with
-// the characters a terminal could still act on shown as \xNN bytes: C1
-// controls (an encoded CSI starts escape sequences on some terminals),
-// bidirectional overrides (which reorder what the user reads) and bytes
-// that are not UTF-8. A crafted subject can then neither move the cursor,
-// erase lines, nor fake a row.
+// Subjects, names and addresses come from the mail, so everything the
+// terminal prints of them goes through visibleText(): control characters,
+// bidirectional controls and bytes that are not UTF-8 are shown escaped. A
+// crafted subject can then neither move the cursor, erase lines, reorder
+// what the user reads, nor fake a row.
 #pragma once
 
+#include "foundation/VisibleText.h"
+
 #include <string>
-#include <string_view>
 
 namespace MAIL {
 
 struct Balloon;
-
-// The text made safe for a terminal; CR LF becomes a line break when
-// keepLineBreaks, every other control character \xNN.
-std::string terminalText(std::string_view text, bool keepLineBreaks);
 
 // A notice as the terminal shows it: "Pelorus: info: <text>\n". Line breaks
 // of the text are kept; the lines after the first are indented under the

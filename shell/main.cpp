@@ -19,7 +19,7 @@ int main(int argc, char** argv)
         const char* display = std::getenv("DISPLAY");
         const bool hasX = display != nullptr && display[0] != '\0';
         if (MAIL::desktopAvailable() && (!hasX || MAIL::xDisplayReachable(display)))
-            return MAIL::runDesktop(started.options);
+            MAIL::endProcess(MAIL::runDesktop(started.options));
         if (hasX)
             std::fprintf(stderr, "Pelorus: the X display %s does not answer; running in this terminal.\n",
                          MAIL::visibleText(display, false).c_str());
@@ -32,5 +32,5 @@ int main(int argc, char** argv)
                        "XWayland); running in this terminal.\n",
                        stderr);
     }
-    return MAIL::runHeadless(started.options);
+    MAIL::endProcess(MAIL::runHeadless(started.options));
 }

@@ -179,7 +179,12 @@ private:
             // is stopped and waited for before this object goes away.
             service_.start([this](int state) {
                 QMetaObject::invokeMethod(
-                    this, [this, state] { showInfoBalloon(service_.notice(state)); }, Qt::QueuedConnection);
+                    this,
+                    [this, state] {
+                        if (const std::optional<std::string> text = service_.notice(state))
+                            showInfoBalloon(*text);
+                    },
+                    Qt::QueuedConnection);
             });
         } catch (int code) {
             startFailed(code);

@@ -41,12 +41,15 @@ QString iconName(NoticeKind kind)
     return QStringLiteral("dialog-information");
 }
 
-// The notice body: one line break per CR LF, markup characters escaped
-// when the server would read them as markup.
+// Shown text: one line break per CR LF, every other control escaped, so
+// nothing but the notice's own line breaks can start a line.
+QString shownText(const std::string& text) { return fromUtf8(visibleText(text, true)); }
+
+// The notice body, with the markup characters escaped when the server
+// would read them as markup.
 QString bodyText(const std::string& text, bool markup)
 {
-    QString body = fromUtf8(text);
-    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QString body = shownText(text);
     if (markup) {
         body.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
         body.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
@@ -124,7 +127,7 @@ void DesktopNotifier::install()
     });
     setMessageBoxSink([gate](const std::string& title, const std::string& text, NoticeKind kind) {
         gate->post([title, text, kind](DesktopNotifier* notifier) {
-            notifier->showMessageBox(fromUtf8(title), fromUtf8(text), kind);
+            notifier->showMessageBox(shownText(title), shownText(text), kind);
         });
     });
 }
@@ -218,8 +221,7 @@ void DesktopNotifier::showOnTrayIcon(const Balloon& balloon)
     if (!tray_)
         return;  // no icon to show it on: refused, as the relay expects
     const QString title = fromUtf8(balloon.title);
-    QString text = fromUtf8(balloon.text);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString text = shownText(balloon.text);
     tray_->showMessage(title, text, trayIcon(balloon.kind), balloon.milliseconds);
     emit shownOnTrayIcon(title, text);
 }

@@ -12,14 +12,15 @@
 // dialog-warning or dialog-error, urgency 0 (and the hint "transient") for
 // information and 1 for warnings and errors, expire_timeout the display
 // time, and replaces_id the id of the previous notice, so that a newer
-// balloon replaces the one shown instead of piling up. CR LF becomes LF;
-// &, < and > are escaped when the server reads body markup. Requests are
+// balloon replaces the one shown instead of piling up. CR LF becomes LF,
+// every other control character is shown escaped (visibleText), and &, <
+// and > are escaped when the server reads body markup. Requests are
 // sent one at a time, in order. Only when no service answers is the
 // balloon shown on the tray icon (QSystemTrayIcon::showMessage); without a
 // tray icon it is dropped, as a balloon with no icon to hang on.
 //
 // A message box is a non-modal QMessageBox made on the GUI thread, its text
-// shown as plain text; it deletes itself when closed.
+// shown as plain text, escaped as a notice is; it deletes itself when closed.
 #pragma once
 
 #include "relay/Notifications.h"

@@ -210,7 +210,7 @@ TEST_F(Terminal, WithoutATerminalTheRowsArePrintedSafelyAndTheMailCancelled)
                                  "Cc: carol@partner.example | x\n"
                                  "Bcc: <dave@hidden.example> | x\n"
                                  "Attached Files: plan.pdf | PWD\n"
-                                 "Attached Files: notes\\xE2\\x80\\xAEtxt.exe | x\n"
+                                 "Attached Files: notes\\u{202E}txt.exe | x\n"
                                  "Security: IRM unprotected | x\n"
                                  "Security: S/MIME encrypted | \n"
                                  "Please confirm recipients for this mail.\nDo you send this mail?\n"
@@ -235,9 +235,9 @@ TEST_F(Terminal, WithoutATerminalTheRowsArePrintedSafelyAndTheMailCancelled)
 
 TEST(TerminalText, EscapesWhatATerminalWouldActOnAndIndentsNoticeLines)
 {
-    EXPECT_EQ(terminalText("a\xC2\x9B" "2J \xFF \xC3\xA9 \xE2\x81\xA6", false),
-              "a\\xC2\\x9B2J \\xFF \xC3\xA9 \\xE2\\x81\\xA6");
-    EXPECT_EQ(terminalText("\xE2\x82", false), "\\xE2\\x82") << "a cut character";
+    EXPECT_EQ(visibleText("a\xC2\x9B" "2J \xFF \xC3\xA9 \xE2\x81\xA6", false),
+              "a\\x9B2J \\xFF \xC3\xA9 \\u{2066}");
+    EXPECT_EQ(visibleText("\xE2\x82", false), "\\xE2\\x82") << "a cut character";
     EXPECT_EQ(balloonLine({"Pelorus", "Sent a mail:\r\n'x\ry'", NoticeKind::Information, 3000}),
               "Pelorus: info: Sent a mail:\n               'x\\x0Dy'\n");
     EXPECT_EQ(balloonLine({"Pelorus", "Started\r\n\r\nOnline\r\n", NoticeKind::Error, 3000}),

@@ -5,6 +5,8 @@
 // the tray icon; and the message boxes.
 #include "shell/desktop/DesktopNotifier.h"
 
+#include "relay/SessionText.h"
+
 #include "support/TempDir.h"
 
 #include <QApplication>
@@ -206,6 +208,28 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Markup{"BodyMarkup", {"body", "body-markup"}, "Cancelled a mail:\n'&lt;b&gt;Tom &amp; Jerry&lt;/b&gt; &gt; 2'"},
                     Markup{"PlainBody", {"body"}, "Cancelled a mail:\n'<b>Tom & Jerry</b> > 2'"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A subject decoded from the mail holds CR LF and a right-to-left override:
+// the notice keeps its own line break only, on the service and on the tray.
+TEST_F(NotifierTest, ASubjectCannotAddALineOrReorderTheNotice)
+{
+    const std::string notice =
+        MAIL::subjectNotice("Sent a mail:", MAIL::balloonSubject("a\r\nSent a mail:\r\n'\xE2\x80\xAE" "fdp.exe", 210));
+    const std::string shown = "Sent a mail:\n'a\\x0D\\x0ASent a mail:\\x0D\\x0A'\\u{202E}fdp.exe'";
+    offerService({QStringLiteral("body")});
+    notifier();
+    MAIL::showTimedBalloon(notice, 3);
+    ASSERT_TRUE(waitForCalls(1));
+    EXPECT_EQ(fake->calls[0].body.toStdString(), shown);
+
+    QSystemTrayIcon icon;
+    DesktopNotifier trayOnly(QDBusConnection(QStringLiteral("no bus")));
+    trayOnly.setTrayIcon(&icon);
+    QSignalSpy onTray(&trayOnly, &DesktopNotifier::shownOnTrayIcon);
+    MAIL::showTimedBalloon(notice, 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onTray.count() >= 1; }, Patience));
+    EXPECT_EQ(onTray[0][1].toString().toStdString(), shown);
+}
 
 TEST_F(NotifierTest, EachNoticeReplacesThePreviousOneInOrder)
 {
