@@ -48,6 +48,5 @@ TEST(ListenerStop, StartsAndStopsWhileClientsArrive)
     }
     running.store(false);
     clients.join();
-    EXPECT_GT(connected.load(), 0);
     EXPECT_TRUE(MAIL::SessionRegistry::instance().waitIdle(std::chrono::seconds(30)));
 }

@@ -209,26 +209,17 @@ INSTANTIATE_TEST_SUITE_P(
                     Markup{"PlainBody", {"body"}, "Cancelled a mail:\n'<b>Tom & Jerry</b> > 2'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A subject decoded from the mail holds CR LF and a right-to-left override:
-// the notice keeps its own line break only, on the service and on the tray.
+// A subject from the mail holds CR LF and a right-to-left override: the
+// notice keeps its own line break only.
 TEST_F(NotifierTest, ASubjectCannotAddALineOrReorderTheNotice)
 {
-    const std::string notice =
-        MAIL::subjectNotice("Sent a mail:", MAIL::balloonSubject("a\r\nSent a mail:\r\n'\xE2\x80\xAE" "fdp.exe", 210));
-    const std::string shown = "Sent a mail:\n'a\\x0D\\x0ASent a mail:\\x0D\\x0A'\\u{202E}fdp.exe'";
     offerService({QStringLiteral("body")});
     notifier();
-    MAIL::showTimedBalloon(notice, 3);
+    MAIL::showTimedBalloon(
+        MAIL::subjectNotice("Sent a mail:", MAIL::balloonSubject("a\r\nSent a mail:\r\n'\xE2\x80\xAE" "fdp.exe", 210)),
+        3);
     ASSERT_TRUE(waitForCalls(1));
-    EXPECT_EQ(fake->calls[0].body.toStdString(), shown);
-
-    QSystemTrayIcon icon;
-    DesktopNotifier trayOnly(QDBusConnection(QStringLiteral("no bus")));
-    trayOnly.setTrayIcon(&icon);
-    QSignalSpy onTray(&trayOnly, &DesktopNotifier::shownOnTrayIcon);
-    MAIL::showTimedBalloon(notice, 3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return onTray.count() >= 1; }, Patience));
-    EXPECT_EQ(onTray[0][1].toString().toStdString(), shown);
+    EXPECT_EQ(fake->calls[0].body.toStdString(), "Sent a mail:\n'a\\x0D\\x0ASent a mail:\\x0D\\x0A'\\u{202E}fdp.exe'");
 }
 
 TEST_F(NotifierTest, EachNoticeReplacesThePreviousOneInOrder)
