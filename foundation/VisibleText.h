@@ -1,9 +1,9 @@
 // VisibleText: text from a mail, a peer or a file, made safe to show.
 //
-// Whatever shows such text to the user (a desktop notice, a message box, the
-// terminal, the log's console copy) passes it through visibleText(), so a
-// crafted subject or sender can neither move a terminal's cursor, nor add a
-// line to a notice, nor reorder what the user reads. Shown escaped:
+// Whatever shows such text to the user (a desktop notice, a message box,
+// the terminal) passes it through visibleText(), so a crafted subject or
+// sender can neither move a terminal's cursor, nor add a line to a notice,
+// nor reorder what the user reads. Shown escaped:
 //   - C0 controls (CR and LF included), DEL and C1 controls, as \xNN;
 //   - the bidirectional controls (U+061C, U+200E, U+200F, U+202A to U+202E,
 //     U+2066 to U+2069) and the line and paragraph separators (U+2028,
