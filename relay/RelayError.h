@@ -1,10 +1,21 @@
-// The relay's error codes and the texts the user is shown for them.
+// The relay's error codes, the texts the user is shown for them, and the
+// one failure a session throws.
 //
-// Failures inside the relay are thrown as bare integers: negative values are
-// the relay's own codes below, positive values are SMTP reply codes a server
-// gave where another was expected. relayErrorText() gives the text for a code,
-// or an empty text (never shown) for a code that has none.
+// A code is one of the relay's own below (negative), or an SMTP reply code
+// a server gave where another was expected (positive). relayErrorText()
+// gives the text for a code, or an empty text (never shown) for a code that
+// has none. The listener, whose callers expect it, throws its codes bare.
+//
+// A session throws RelayFailure, which says whose fault the failure was:
+// the client's (gone, or not taking its replies) or the server's (gone,
+// refusing, out of step). A local failure (spool, disk) is no session
+// failure: the one mail is refused and the session goes on. Whatever else
+// reaches the top of a session is a bug of ours. A failure always ends the
+// session; the session's top decides once, from the failure, what the user
+// and the client are told.
 #pragma once
+
+#include <exception>
 
 namespace MAIL {
 
@@ -39,5 +50,22 @@ const char* relayErrorText(int code);
 
 // True for the codes of a failed encrypted connection (ERR_TLS_*).
 bool isTlsError(int code);
+
+enum class FailureParty { Client, Server };
+
+class RelayFailure : public std::exception {
+public:
+    RelayFailure(FailureParty party, int code) : party_(party), code_(code) {}
+    FailureParty party() const { return party_; }
+    int code() const { return code_; }
+    const char* what() const noexcept override { return relayErrorText(code_); }
+
+private:
+    FailureParty party_;
+    int code_;
+};
+
+[[noreturn]] inline void clientFailed(int code) { throw RelayFailure(FailureParty::Client, code); }
+[[noreturn]] inline void serverFailed(int code) { throw RelayFailure(FailureParty::Server, code); }
 
 } // namespace MAIL

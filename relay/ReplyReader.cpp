@@ -1,7 +1,9 @@
 #include "relay/ReplyReader.h"
 
+#include "relay/Addresses.h"
+
 #include <algorithm>
-#include <cctype>
+#include <iterator>
 #include <chrono>
 #include <vector>
 
@@ -32,11 +34,23 @@ std::size_t replyEnd(std::string_view text)
     }
 }
 
-bool sameWord(std::string_view a, std::string_view b)
+// The extension keyword of an EHLO reply line: the first word after
+// "250-" or "250 ".
+std::string_view ehloKeyword(std::string_view line)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-           });
+    line = line.size() > 4 ? line.substr(4) : std::string_view();
+    return line.substr(0, line.find_first_of(" \t\r\n"));
+}
+
+// Calls visit(line, isFirst) for each line of a reply.
+template <typename Visit> void forEachLine(std::string_view reply, Visit visit)
+{
+    for (std::size_t start = 0; start < reply.size();) {
+        std::size_t lf = reply.find('\n', start);
+        lf = lf == std::string_view::npos ? reply.size() : lf + 1;
+        visit(reply.substr(start, lf - start), start == 0);
+        start = lf;
+    }
 }
 
 } // namespace
@@ -77,29 +91,27 @@ bool ReplyReader::read(std::string& reply, int& code, int timeoutMilliseconds)
     }
 }
 
+bool ehloOffers(std::string_view reply, std::string_view keyword)
+{
+    bool offered = false;
+    // The first line names the server, whatever it looks like.
+    forEachLine(reply, [&](std::string_view line, bool first) {
+        offered = offered || (!first && equalsIgnoringCase(ehloKeyword(line), keyword));
+    });
+    return offered;
+}
+
 std::string filterEhloReply(std::string_view reply)
 {
     static constexpr std::string_view Hidden[] = {"CHUNKING", "BINARYMIME", "BURL", "STARTTLS"};
     std::vector<std::string_view> kept;
-    std::size_t start = 0;
-    bool first = true;
-    while (start < reply.size()) {
-        std::size_t lf = reply.find('\n', start);
-        lf = lf == std::string_view::npos ? reply.size() : lf + 1;
-        const std::string_view line = reply.substr(start, lf - start);
-        start = lf;
-        bool hide = false;
-        if (!first && line.size() > 4) {
-            // The extension keyword is the first word after "250-" or "250 ".
-            std::string_view keyword = line.substr(4);
-            keyword = keyword.substr(0, keyword.find_first_of(" \t\r\n"));
-            for (std::string_view name : Hidden)
-                hide = hide || sameWord(keyword, name);
-        }
-        first = false;
+    forEachLine(reply, [&](std::string_view line, bool first) {
+        const bool hide = !first && std::any_of(std::begin(Hidden), std::end(Hidden), [&](std::string_view name) {
+                              return equalsIgnoringCase(ehloKeyword(line), name);
+                          });
         if (!hide)
             kept.push_back(line);
-    }
+    });
     std::string out;
     for (std::size_t i = 0; i < kept.size(); ++i) {
         std::string line(kept[i]);

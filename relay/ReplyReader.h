@@ -48,6 +48,10 @@ int replyCode(std::string_view reply);
 // Whether a reply code says yes.
 inline bool is2xx(int code) { return code >= 200 && code < 300; }
 
+// Whether an EHLO reply offers the extension (any case; the first line,
+// which names the server, never counts).
+bool ehloOffers(std::string_view reply, std::string_view keyword);
+
 // The EHLO reply without its CHUNKING, BINARYMIME, BURL and STARTTLS lines;
 // the last remaining line gets a space after its code.
 std::string filterEhloReply(std::string_view reply);

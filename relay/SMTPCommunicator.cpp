@@ -4,6 +4,7 @@
 // SessionForwarding.cpp.
 #include "relay/SMTPCommunicator.h"
 
+#include "config/LogTag.h"
 #include "config/LogWriter.h"
 #include "foundation/Exception.h"
 #include "policy/TrustedDomain.h"
@@ -21,6 +22,15 @@
 
 using namespace MAIL;
 
+namespace {
+
+constexpr std::string_view LogClass = "SMTPCommunicator";
+
+// By the numbers of SMTPCommunicator::Stage.
+constexpr const char* StageNames[] = {"command", "data", "decided", "closing"};
+
+} // namespace
+
 SMTPCommunicator::SMTPCommunicator(int clientHandle, std::string server, std::uint16_t port,
                                    bool serverConfigured, ListenEndpoint self, ServerSecurity security)
     : serverName_(std::move(server)), serverPort_(port), serverConfigured_(serverConfigured), self_(self),
@@ -34,6 +44,15 @@ SMTPCommunicator::SMTPCommunicator(int clientHandle, std::string server, std::ui
 }
 
 SMTPCommunicator::~SMTPCommunicator() { SessionRegistry::instance().remove(this); }
+
+void SMTPCommunicator::setStage(Stage next)
+{
+    if (next == stage_)
+        return;
+    trace(getLogWriter(), "%s,1,%s -> %s", logTag(LogClass).c_str(), StageNames[static_cast<int>(stage_)],
+          StageNames[static_cast<int>(next)]);
+    stage_ = next;
+}
 
 void SMTPCommunicator::connectServer()
 {
@@ -53,18 +72,19 @@ void SMTPCommunicator::connectServer()
     if (connection.error == ERR_HOST_LOOKUP) {
         error(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,2,Failed to get an address for SMTPServer =[%s]\n",
               serverName_.c_str());
+        // The name comes from the settings file: escaped, it cannot add a line.
         char text[1024];
         std::snprintf(text, sizeof text,
                       "Failed to get the address for the SMTP server '%s'.\r\n\r\nPlease reconfirm the SMTP server "
                       "name, or this PC maybe is not connected to Internet.",
-                      serverName_.c_str());
+                      visibleText(serverName_, false).c_str());
         showErrorBalloon(text);
-        throw static_cast<int>(ERR_HOST_LOOKUP);
+        serverFailed(ERR_HOST_LOOKUP);
     }
     if (connection.descriptor < 0) {
         error(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,3,Failed to connect a SMTPServer Port=[%d]\n",
               serverPort_);
-        throw static_cast<int>(ERR_SERVER_CONNECT);
+        serverFailed(ERR_SERVER_CONNECT);
     }
     serverSocket_.attach(connection.descriptor);
     // Each connection reads the lists afresh: edits apply from the next one.
@@ -81,29 +101,37 @@ void SMTPCommunicator::run()
         return;
     }
     debug(getLogWriter(), "SMTPCommunicator#run,1,Start");
+    // The one place that decides what a failure means. A failure of either
+    // peer ends the session with the balloon of its code; anything else is
+    // a bug of ours, and the client hears that its mail was not sent.
+    bool bug = false;
     try {
         connectServer();
         greet();
         commandLoop();
-    } catch (int code) {
-        const char* text = relayErrorText(code);
+    } catch (const RelayFailure& failure) {
+        const char* text = failure.what();
         if (text[0] != '\0')
             showErrorBalloon(text);
-        error(getLogWriter(), "SMTPCommunicator#run,17,Exception =%d %s", code, text);
+        error(getLogWriter(), "SMTPCommunicator#run,17,Exception =%d %s", failure.code(), text);
     } catch (const Exception& e) {
         error(getLogWriter(), "SMTPCommunicator#run,18,Exception %s", e.getMessage());
+        bug = true;
+    } catch (const std::exception& e) {
+        error(getLogWriter(), "%s,1,Bug: %s", logTag(LogClass).c_str(), e.what());
+        bug = true;
     } catch (...) {
         error(getLogWriter(), "SMTPCommunicator#run,19,Unknown exception");
+        bug = true;
     }
-    spool_.remove();
+    if (bug)
+        tellClient(proxyReply(ProxyReply::InternalError));
+    setStage(Stage::Closing);
+    mail_.reset();
     debug(getLogWriter(), "SMTPCommunicator#run,20,End");
     if (serverTls_)
         serverTls_->close(CloseNotifyMilliseconds);
-    {
-        std::lock_guard guard(SessionRegistry::instance().socketLock(this));
-        serverSocket_.close();
-        clientSocket_.close();
-    }
+    closeConnections();
     delete this;
 }
 
@@ -113,12 +141,8 @@ void SMTPCommunicator::refuseInsecure(int code, const std::string& detail)
                           "Security=[%s] code=%d: %s",
           serverName_.c_str(), serverPort_, security_.setting.c_str(), code, detail.c_str());
     closeServer();
-    try {
-        sendToClient(tlsRefusalReply(code));
-    } catch (int) {
-        // The client has gone; the session ends all the same.
-    }
-    throw code;
+    tellClient(tlsRefusalReply(code));
+    serverFailed(code);
 }
 
 void SMTPCommunicator::greet()
@@ -143,14 +167,14 @@ void SMTPCommunicator::greet()
         if (secured)
             refuseInsecure(ERR_SERVER_RECV, "the connection broke before the greeting");
         debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,2,failed to recv from a server");
-        throw static_cast<int>(ERR_SERVER_RECV);
+        serverFailed(ERR_SERVER_RECV);
     }
     debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
     sendToClient(reply);
     if (code != 220) {
         error(getLogWriter(), "SMTPCommunicator#run,2,SMTPServer not ready:error=%d", code);
         showErrorBalloon("SMTP Server is NOT ready.");
-        throw code;
+        serverFailed(code);
     }
     upgradePending_ = security_.mode == SecurityMode::StartTls;
 }
@@ -170,25 +194,26 @@ void SMTPCommunicator::upgradeServer(const std::string& line)
 void SMTPCommunicator::commandLoop()
 {
     std::string line;
-    while (!endSession_ && !stopRequested_.load()) {
-        if (stage_ == 1) {
+    while (stage_ != Stage::Closing && !stopRequested_.load()) {
+        if (stage_ == Stage::Data) {
             receiveData();
             continue;
         }
         const ClientReader::Status status = clientReader_.readLine(line, ClientIdleMilliseconds);
         if (status == ClientReader::Status::TooLong) {
-            sendToClient("500 5.5.2 Line too long\r\n");
+            sendToClient(ProxyReply::LineTooLong);
             return;
         }
         if (status == ClientReader::Status::TimedOut) {
-            sendToClient("421 4.4.2 Pelorus closes the connection: the mail client was idle for too long.\r\n");
+            sendToClient(ProxyReply::ClientIdle);
             return;
         }
         if (status != ClientReader::Status::Ok)
             return;  // the client has gone: the session ends quietly
-        mailBytes_ += line.size();
+        if (mail_)
+            mail_->bytes += line.size();
         debug(getLogWriter(), "SMTPCommunicator#run,3,Mail Session=%d data_stage=%d RECV_LEN=%d", mailCounter_,
-              stage_, static_cast<int>(line.size()));
+              static_cast<int>(stage_), static_cast<int>(line.size()));
         handleLine(line);
     }
 }
@@ -197,81 +222,76 @@ void SMTPCommunicator::receiveData()
 {
     std::string_view bytes;
     const ClientReader::Status status = clientReader_.available(bytes, ClientIdleMilliseconds);
-    if (status == ClientReader::Status::TimedOut) {
-        sendToClient("421 4.4.2 Pelorus closes the connection: the mail client was idle for too long.\r\n");
-        endSession_ = true;
-        return;
-    }
+    if (status == ClientReader::Status::TimedOut)
+        sendToClient(ProxyReply::ClientIdle);
     if (status != ClientReader::Status::Ok) {
-        endSession_ = true;  // the client left in the middle of its data
+        setStage(Stage::Closing);  // idle, or gone in the middle of its data
         return;
     }
-    const std::size_t taken = scanner_.scan(bytes);
+    MailTransaction& mail = *mail_;
+    const std::size_t taken = mail.scanner.scan(bytes);
     const std::string_view chunk = bytes.substr(0, taken);
-    debug(getLogWriter(), "SMTPCommunicator#run,3,Mail Session=%d data_stage=%d RECV_LEN=%d", mailCounter_, stage_,
-          static_cast<int>(taken));
-    spool_.writeContent(chunk, textOf(headerParser_.getContentType()));
+    debug(getLogWriter(), "SMTPCommunicator#run,3,Mail Session=%d data_stage=%d RECV_LEN=%d", mailCounter_,
+          static_cast<int>(stage_), static_cast<int>(taken));
+    mail.spool.writeContent(chunk, textOf(mail.headers.getContentType()));
     // Only the header block is parsed; the parser keeps no body text.
-    if (!headerParser_.isHeaderEnded())
-        (void)headerParser_.parse(chunk);
-    mailBytes_ += taken;
+    if (!mail.headers.isHeaderEnded())
+        (void)mail.headers.parse(chunk);
+    mail.bytes += taken;
     clientReader_.consume(taken);
     progressNotice();
-    if (scanner_.ended())
-        endOfData();
+    if (mail.scanner.ended()) {
+        setStage(Stage::Decided);
+        if (confirm() == 2)
+            setStage(Stage::Closing);
+    }
 }
 
 void SMTPCommunicator::progressNotice()
 {
-    if (sender_.empty() || mailBytes_ <= 10)
+    if (mail_->sender().empty() || mail_->bytes <= 10)
         return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastProgress_ < std::chrono::seconds(3))
         return;
     // The sender is the client's text: escaped, it cannot add a line.
     char text[249];
-    std::snprintf(text, sizeof text, "Receiving a mail from %s: Total=%d(KB)", visibleText(sender_, false).c_str(),
-                  static_cast<int>(mailBytes_ / 1024));
+    std::snprintf(text, sizeof text, "Receiving a mail from %s: Total=%d(KB)",
+                  visibleText(mail_->sender(), false).c_str(), static_cast<int>(mail_->bytes / 1024));
     showTimedBalloon(text, 3);
     lastProgress_ = now;
 }
 
-void SMTPCommunicator::initialize()
+void SMTPCommunicator::initialize(std::string sender)
 {
     debug(getLogWriter(), "SMTPCommunicator#initialize,1,Start");
-    forgetMail();
-    spool_.initialize();
-    mailStarted_ = true;
+    mail_ = std::make_unique<MailTransaction>(std::move(sender));
+    mail_->spool.initialize();
     debug(getLogWriter(), "SMTPCommunicator#initialize,3,End");
-    mailBytes_ = 0;
 }
 
-void SMTPCommunicator::forgetMail()
+void SMTPCommunicator::forgetMail() { mail_.reset(); }
+
+int SMTPCommunicator::readReply(std::string& reply, int milliseconds)
 {
-    invalidRecipients_.clear();
-    headerParser_.reset();
-    allRecipients_.clear();
-    envelopeAddresses_.clear();
-    dialogShown_ = false;
-    scanner_ = DataScanner();
-    invalidRecipient_ = 0;
-    untrustedCount_ = 0;
+    int code = 0;
+    if (!serverReplies_.read(reply, code, milliseconds)) {
+        debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,2,failed to recv from a server");
+        serverFailed(ERR_SERVER_RECV);
+    }
+    debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
+    return code;
 }
 
 int SMTPCommunicator::fromServerToClient()
 {
     trace(getLogWriter(), "SMTPCommunicator#fromServerToClient,1,recv from a mail server");
     std::string reply;
-    int code = 0;
-    if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
-        debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,2,failed to recv from a server");
-        throw static_cast<int>(ERR_SERVER_RECV);
-    }
-    debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
+    const int code = readReply(reply, ReplyMilliseconds);
     if (clientSocket_.sendAll(reply.data(), reply.size(), SendSeconds) != static_cast<ssize_t>(reply.size())) {
         error(getLogWriter(), "SMTPCommunicator#fromServerToClient,4,Failed to send to mailclient=[%s]",
               reply.c_str());
-        throw static_cast<int>(ERR_CLIENT_SEND);
+        clientFailed(ERR_CLIENT_SEND);
     }
     trace(getLogWriter(), "SMTPCommunicator#fromServerToClient,5,recv from a mail server");
     return code;
@@ -284,7 +304,7 @@ int SMTPCommunicator::fromServer()
     int code = 0;
     if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
         error(getLogWriter(), "SMTPCommunicator#fromServer,2,failed to recv from a server");
-        throw static_cast<int>(ERR_SERVER_RECV);
+        serverFailed(ERR_SERVER_RECV);
     }
     debug(getLogWriter(), "SMTPCommunicator#fromServer,3,recv=[%s]", reply.c_str());
     return code;
@@ -293,13 +313,19 @@ int SMTPCommunicator::fromServer()
 void SMTPCommunicator::sendToClient(std::string_view text)
 {
     if (clientSocket_.sendAll(text.data(), text.size(), SendSeconds) != static_cast<ssize_t>(text.size()))
-        throw static_cast<int>(ERR_CLIENT_SEND);
+        clientFailed(ERR_CLIENT_SEND);
+}
+
+void SMTPCommunicator::tellClient(std::string_view text)
+{
+    // Said on the way out: a client that has gone changes nothing.
+    (void)clientSocket_.sendAll(text.data(), text.size(), SendSeconds);
 }
 
 void SMTPCommunicator::sendToServer(std::string_view text)
 {
     if (server_->sendAll(text.data(), text.size(), SendSeconds) != static_cast<ssize_t>(text.size()))
-        throw static_cast<int>(ERR_SERVER_SEND);
+        serverFailed(ERR_SERVER_SEND);
 }
 
 void SMTPCommunicator::closeServer()
@@ -308,6 +334,13 @@ void SMTPCommunicator::closeServer()
         serverTls_->close(CloseNotifyMilliseconds);
     std::lock_guard guard(SessionRegistry::instance().socketLock(this));
     serverSocket_.close();
+}
+
+void SMTPCommunicator::closeConnections()
+{
+    std::lock_guard guard(SessionRegistry::instance().socketLock(this));
+    serverSocket_.close();
+    clientSocket_.close();
 }
 
 void SMTPCommunicator::requestStop()

@@ -19,21 +19,23 @@
 // The client always gets a reply to its data, and never a 250 the server
 // did not send. The session owns itself: run() deletes the object at its
 // end. Owners that must wait for it keep its ThreadHandle.
+//
+// The session object holds the connection: sockets, readers, TLS, the
+// stage. Everything of one mail lives in its MailTransaction. Failures are
+// RelayFailure throws, caught once at the top of run(); every other end of
+// a session is the Closing stage.
 #pragma once
 
 #include "foundation/Thread.h"
 #include "policy/PatternList.h"
-#include "policy/RecipientList.h"
 #include "relay/ClientReader.h"
-#include "relay/DataScanner.h"
+#include "relay/MailTransaction.h"
+#include "relay/ProxyReply.h"
 #include "relay/ReplyReader.h"
-#include "relay/SMTPMessage.h"
 #include "relay/ServerConnection.h"
 #include "relay/ServerSecurity.h"
 #include "relay/Socket.h"
 #include "relay/TlsTransport.h"
-
-#include "analysis/message/MailHeaderParser.h"
 
 #include <atomic>
 #include <chrono>
@@ -41,7 +43,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 class SMTPCommunicator : public MAIL::Thread {
 public:
@@ -54,8 +55,9 @@ public:
     // How long a close_notify to the server may take at the end.
     static constexpr int CloseNotifyMilliseconds = 2 * 1000;
 
-    static constexpr const char* CancelReply = "450 Pelorus action has been cancelled.\r\n";
-    static constexpr const char* DataReply = "354 Ok Send data ending with <CRLF>.<CRLF>\r\n";
+    // The stages of a session; the numbers are those the log has always
+    // shown.
+    enum class Stage { Command = 0, Data = 1, Decided = 2, Closing = 3 };
 
     // Takes the accepted client descriptor. serverConfigured is false while
     // the user has named no server: the placeholder is then never looked up.
@@ -67,8 +69,8 @@ public:
 
     void run() override;
 
-    // Starts a new mail: per-mail state reset, new spool file.
-    void initialize();
+    // Starts a new mail: a new transaction with its spool file.
+    void initialize(std::string sender = {});
     // Reads one whole server reply, relays it to the client, returns its code.
     int fromServerToClient();
     // Reads one whole server reply without relaying it, returns its code.
@@ -89,7 +91,9 @@ public:
 private:
     struct Command;
     static const Command Commands[];
+    enum class Decision { Send, Cancel };
 
+    void setStage(Stage next);
     void connectServer();
     // The greeting (after the handshake in "tls" mode), relayed.
     void greet();
@@ -101,9 +105,9 @@ private:
     void handleLine(const std::string& line);
     // Sends the proxy's own refusal of a client line; too many of them end
     // the session.
-    void refuseLine(const char* reply);
+    void refuseLine(MAIL::ProxyReply reply);
     void receiveData();
-    void endOfData();
+    void progressNotice();
 
     // Command actions (table-driven, see SessionCommands.cpp).
     void relayPlain(const std::string& line, std::string_view argument);
@@ -119,19 +123,25 @@ private:
 
     // Sends a command line to the server and reads its whole reply.
     int exchange(const std::string& line, std::string& reply, bool secret);
+    // Reads one whole server reply within the limit, logged as relayed.
+    int readReply(std::string& reply, int milliseconds);
     // Hands a reply to the client, with the rules for 354, 221 and 421.
     void deliverReply(const std::string& reply, int code);
     void sendToClient(std::string_view text);
+    void sendToClient(MAIL::ProxyReply reply) { sendToClient(MAIL::proxyReply(reply)); }
+    // The last words of an ending session, whether or not the client listens.
+    void tellClient(std::string_view text);
+    void sendToServer(std::string_view text);
     // Closes the server connection (under the registry's socket lock).
     void closeServer();
-    void sendToServer(std::string_view text);
-    void takeInRecipient(std::string_view argument);
-    void refuseData(const char* reply, const char* notice, const std::string& subject);
+    // Closes both connections (under the registry's socket lock).
+    void closeConnections();
+
+    // The decision and forwarding (SessionDecision.cpp, SessionForwarding.cpp).
+    Decision ask(const std::string& subject);
+    void refuseData(MAIL::ProxyReply reply, const char* notice, const std::string& subject);
     void resetServerQuietly();
     void forgetMail();
-    void progressNotice();
-
-    // Forwarding in detail (SessionForwarding.cpp).
     void lostServer(const std::string& subject);
 
     std::string serverName_;
@@ -140,10 +150,9 @@ private:
     MAIL::ListenEndpoint self_;
     MAIL::ServerSecurity security_;
 
-    int stage_ = 0;
-    int invalidRecipient_ = 0;
+    Stage stage_ = Stage::Command;
     MAIL::PatternList trustedDomains_;
-    MAIL::RecipientList invalidRecipients_;
+    MAIL::PatternList trustedRecipients_;
     MAIL::Socket serverSocket_;
     MAIL::Socket clientSocket_;
     std::unique_ptr<MAIL::TlsTransport> serverTls_;
@@ -151,19 +160,9 @@ private:
     MAIL::ReplyReader serverReplies_{serverSocket_};
     bool upgradePending_ = false;
     MAIL::ClientReader clientReader_{clientSocket_};
-    MAIL::MailHeaderParser headerParser_;
-    bool endSession_ = false;
-    bool dialogShown_ = false;
-    MAIL::RecipientList allRecipients_;
-    std::vector<std::string> envelopeAddresses_;
-    MAIL::DataScanner scanner_;
-    SMTPMessage spool_;
-    bool mailStarted_ = false;
-    MAIL::PatternList trustedRecipients_;
-    int untrustedCount_ = 0;
-    std::uint64_t mailBytes_ = 0;
+    // The mail under way; none between mails.
+    std::unique_ptr<MAIL::MailTransaction> mail_;
     int mailCounter_ = 0;
-    std::string sender_;
     std::chrono::steady_clock::time_point lastProgress_;
     bool authResponsePending_ = false;
     int refusedLines_ = 0;

@@ -1,7 +1,12 @@
 #include "relay/SecureConnection.h"
 
+#include "foundation/String.h"
 #include "relay/Addresses.h"
+#include "relay/CommandGrammar.h"
+#include "relay/ProxyReply.h"
 #include "relay/RelayError.h"
+
+#include <algorithm>
 
 #include <sys/socket.h>
 
@@ -10,20 +15,6 @@ namespace MAIL {
 namespace {
 
 constexpr int CloseNotifyMilliseconds = 1000;
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// The first word of the text, without surrounding blanks.
-std::string_view firstWord(std::string_view text)
-{
-    std::size_t start = 0;
-    while (start < text.size() && isSpace(text[start]))
-        ++start;
-    std::size_t end = start;
-    while (end < text.size() && !isSpace(text[end]))
-        ++end;
-    return text.substr(start, end - start);
-}
 
 bool sendLine(Socket& socket, const std::string& line, std::string& detail)
 {
@@ -71,29 +62,16 @@ int checkNothingMore(Socket& socket, ReplyReader& replies, std::string& detail)
 
 } // namespace
 
-bool offersStartTls(std::string_view ehloReply)
-{
-    std::size_t start = ehloReply.find('\n');  // the first line names the server
-    while (start != std::string_view::npos && start + 1 < ehloReply.size()) {
-        ++start;
-        const std::size_t end = ehloReply.find('\n', start);
-        const std::string_view line = ehloReply.substr(start, end == std::string_view::npos ? end : end - start);
-        if (line.size() > 4 && equalsIgnoringCase(firstWord(line.substr(4)), "STARTTLS"))
-            return true;
-        start = end;
-    }
-    return false;
-}
-
 std::string upgradeEhloName(std::string_view clientLine)
 {
-    const std::string_view verb = firstWord(clientLine);
-    if (equalsIgnoringCase(verb, "EHLO") || equalsIgnoringCase(verb, "HELO")) {
-        const std::size_t at = clientLine.find(verb) + verb.size();
-        const std::string_view name = firstWord(clientLine.substr(at));
-        bool printable = !name.empty();
-        for (char c : name)
-            printable = printable && static_cast<unsigned char>(c) > 32 && static_cast<unsigned char>(c) < 127;
+    CommandLine command;
+    if (parseCommandLine(clientLine, command) &&
+        (equalsIgnoringCase(command.verb, "EHLO") || equalsIgnoringCase(command.verb, "HELO"))) {
+        std::string_view name = trimView(command.argument);
+        name = name.substr(0, name.find(' '));
+        const bool printable = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) > 32 && static_cast<unsigned char>(c) < 127;
+        });
         if (printable)
             return std::string(name);
     }
@@ -102,12 +80,10 @@ std::string upgradeEhloName(std::string_view clientLine)
 
 std::string tlsRefusalReply(int code)
 {
-    std::string reason = relayErrorText(code);
-    if (reason.rfind("Error:", 0) == 0)
-        reason.erase(0, 6);
-    if (reason.empty())
-        reason = "Pelorus cannot make an encrypted connection to the SMTP server.";
-    return "421 4.7.0 " + reason + "\r\n";
+    std::string_view reason = relayErrorText(code);
+    if (reason.starts_with("Error:"))
+        reason.remove_prefix(6);
+    return proxyReply(ProxyReply::SecureConnectionFailed, reason);
 }
 
 TlsOptions tlsOptions(const ServerSecurity& security)
@@ -136,7 +112,7 @@ int startTlsUpgrade(Socket& socket, ReplyReader& replies, const std::string& hos
         return ERR_SERVER_SEND;
     if (const int failure = readStep(replies, reply, code, stepMilliseconds, "reply to EHLO", detail))
         return failure;
-    if (code != 250 || !offersStartTls(reply)) {
+    if (code != 250 || !ehloOffers(reply, "STARTTLS")) {
         detail = "EHLO reply without STARTTLS: " + reply;
         return ERR_TLS_NOT_OFFERED;
     }

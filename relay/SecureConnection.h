@@ -31,9 +31,6 @@
 
 namespace MAIL {
 
-// True when a line of the EHLO reply names the STARTTLS extension.
-bool offersStartTls(std::string_view ehloReply);
-
 // The EHLO name the proxy uses before a client command: the argument of the
 // client's EHLO or HELO, else "localhost".
 std::string upgradeEhloName(std::string_view clientLine);

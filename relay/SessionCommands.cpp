@@ -7,17 +7,14 @@
 // what the proxy refuses is sent away.
 #include "relay/SMTPCommunicator.h"
 
+#include "config/LogTag.h"
 #include "config/LogWriter.h"
 #include "foundation/String.h"
-#include "policy/TrustedDomain.h"
 #include "relay/Addresses.h"
 #include "relay/CommandGrammar.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
-#include "relay/SessionText.h"
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 
 using namespace MAIL;
@@ -49,12 +46,7 @@ const SMTPCommunicator::Command SMTPCommunicator::Commands[] = {
 
 namespace {
 
-constexpr const char* SyntaxError = "501 5.5.4 Syntax error in parameters\r\n";
-constexpr const char* Unrecognized = "500 5.5.2 Syntax error, command unrecognized\r\n";
-constexpr const char* NotRelayed = "502 5.5.1 Pelorus does not relay this command.\r\n";
-constexpr const char* TooManyRefused =
-    "421 4.7.0 Pelorus closes the connection: too many unrecognized commands.\r\n";
-constexpr const char* LostServer = "421 4.4.2 Pelorus lost the connection to the SMTP server.\r\n";
+constexpr std::string_view LogClass = "SMTPCommunicator";
 // How many lines the proxy refuses in one session before it sends the
 // client away.
 constexpr int RefusedLineLimit = 20;
@@ -82,8 +74,8 @@ void SMTPCommunicator::handleLine(const std::string& line)
     if (serverLost_) {
         // The server connection was closed while it may still hold an
         // envelope: nothing more goes anywhere in this session.
-        sendToClient(LostServer);
-        endSession_ = true;
+        sendToClient(ProxyReply::LostServer);
+        setStage(Stage::Closing);
         return;
     }
     if (authResponsePending_) {
@@ -99,9 +91,9 @@ void SMTPCommunicator::handleLine(const std::string& line)
     }
     CommandLine command;
     if (!parseCommandLine(line, command)) {
-        trace(getLogWriter(), "SMTPCommunicator#handleLine,1,Refused a line outside the command grammar (%d bytes)",
-              static_cast<int>(line.size()));
-        refuseLine(Unrecognized);
+        trace(getLogWriter(), "%s,1,Refused a line outside the command grammar (%d bytes)",
+              logTag(LogClass).c_str(), static_cast<int>(line.size()));
+        refuseLine(ProxyReply::Unrecognized);
         return;
     }
     const Command* known = nullptr;
@@ -112,7 +104,7 @@ void SMTPCommunicator::handleLine(const std::string& line)
     const std::string shown = secret ? "AUTH ***" : std::string(command.text);
     trace(getLogWriter(), "SMTPCommunicator#run,4,RECV from Client=[%s]", shown.c_str());
     if (known == nullptr) {
-        refuseLine(NotRelayed);
+        refuseLine(ProxyReply::NotRelayed);
         return;
     }
     if (upgradePending_) {
@@ -120,24 +112,24 @@ void SMTPCommunicator::handleLine(const std::string& line)
         // the connection is encrypted, and a client that leaves at once
         // needs no server at all.
         if (equalsIgnoringCase(command.verb, "QUIT")) {
-            sendToClient("221 2.0.0 Pelorus closes the connection.\r\n");
-            endSession_ = true;
+            sendToClient(ProxyReply::ClosingBeforeServer);
+            setStage(Stage::Closing);
             return;
         }
         upgradeServer(line);
     }
-    trace(getLogWriter(), "SMTPCommunicator#run,5,STAGE=%d,start %s", stage_, shown.c_str());
+    trace(getLogWriter(), "SMTPCommunicator#run,5,STAGE=%d,start %s", static_cast<int>(stage_), shown.c_str());
     (this->*known->action)(line, command.argument);
 }
 
-void SMTPCommunicator::refuseLine(const char* reply)
+void SMTPCommunicator::refuseLine(ProxyReply reply)
 {
     sendToClient(reply);
     if (++refusedLines_ < RefusedLineLimit)
         return;
-    error(getLogWriter(), "SMTPCommunicator#refuseLine,1,Refused %d lines: the session ends", refusedLines_);
-    sendToClient(TooManyRefused);
-    endSession_ = true;
+    error(getLogWriter(), "%s,1,Refused %d lines: the session ends", logTag(LogClass).c_str(), refusedLines_);
+    sendToClient(ProxyReply::TooManyRefused);
+    setStage(Stage::Closing);
 }
 
 int SMTPCommunicator::exchange(const std::string& line, std::string& reply, bool secret)
@@ -145,13 +137,7 @@ int SMTPCommunicator::exchange(const std::string& line, std::string& reply, bool
     // Credentials never reach the log.
     debug(getLogWriter(), "SMTPCommunicator#run,12,SendAll=[%s]", secret ? "***" : line.c_str());
     sendToServer(line);
-    int code = 0;
-    if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
-        debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,2,failed to recv from a server");
-        throw static_cast<int>(ERR_SERVER_RECV);
-    }
-    debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
-    return code;
+    return readReply(reply, ReplyMilliseconds);
 }
 
 void SMTPCommunicator::deliverReply(const std::string& reply, int code)
@@ -161,14 +147,14 @@ void SMTPCommunicator::deliverReply(const std::string& reply, int code)
         // never reach it unseen.
         error(getLogWriter(), "SMTPCommunicator#run,13,failed to mailserver code=[%d]", code);
         closeServer();
-        sendToClient("451 4.3.0 Pelorus: unexpected reply from the SMTP server.\r\n");
-        endSession_ = true;
+        sendToClient(ProxyReply::UnexpectedServerReply);
+        setStage(Stage::Closing);
         return;
     }
     sendToClient(reply);
     if (code == SESSION_END || code == 421) {
         debug(getLogWriter(), "SMTPCommunicator#run,14,Session ends with code=[%d]", code);
-        endSession_ = true;
+        setStage(Stage::Closing);
     }
 }
 
@@ -183,7 +169,7 @@ void SMTPCommunicator::handleMail(const std::string& line, std::string_view argu
 {
     std::string_view from;
     if (!takeKeyword(argument, "FROM", from)) {
-        refuseLine(SyntaxError);
+        refuseLine(ProxyReply::SyntaxError);
         return;
     }
     std::string reply;
@@ -191,13 +177,12 @@ void SMTPCommunicator::handleMail(const std::string& line, std::string_view argu
     if (is2xx(code)) {
         // A new mail begins only once the server has taken it on; a refused
         // MAIL leaves the recipients the server still holds.
-        if (stage_ == 2)
+        if (stage_ == Stage::Decided)
             debug(getLogWriter(), "SMTPCommunicator#run,11,Started new session =[%s]", line.c_str());
         else
             debug(getLogWriter(), "SMTPCommunicator#run,6,Started new session From=[%s]", line.c_str());
-        sender_ = cutUtf8(from, 255);
-        stage_ = 0;
-        initialize();
+        initialize(cutUtf8(from, 255));
+        setStage(Stage::Command);
         ++mailCounter_;
     }
     deliverReply(reply, code);
@@ -207,80 +192,66 @@ void SMTPCommunicator::handleRcpt(const std::string& line, std::string_view argu
 {
     std::string_view to;
     if (!takeKeyword(argument, "TO", to)) {
-        refuseLine(SyntaxError);
+        refuseLine(ProxyReply::SyntaxError);
         return;
     }
     std::string reply;
     const int code = exchange(line, reply, false);
     // A refused recipient will not receive the mail and is not shown as one.
-    if (is2xx(code))
-        takeInRecipient(to);
-    deliverReply(reply, code);
-}
-
-void SMTPCommunicator::takeInRecipient(std::string_view argument)
-{
-    const std::string entry(argument.substr(0, 1023));
-    const std::string address = envelopeAddress(entry);
-    allRecipients_.add(new String(entry.c_str()));
-    envelopeAddresses_.push_back(address);
-    trace(getLogWriter(), "SMTPCommunicator#run,7,stage=%d RCPT_TO =[%s] TRIMMED=[%s]", stage_, entry.c_str(),
-          address.c_str());
-    if (!trustedRecipients_.isTrustedRecipient(address.c_str()))
-        ++untrustedCount_;
-    if (!trustedDomains_.isAllowedDomain(address.c_str())) {
-        debug(getLogWriter(), "SMTPCommunicator#run,8,Found an invalid receiver[%s]", entry.c_str());
-        invalidRecipients_.add(new String(entry.c_str()));
-        invalidRecipient_ = 1;
+    if (is2xx(code)) {
+        if (!mail_) {
+            // Accepted with no MAIL before it: the server holds it all the
+            // same, so it is held here too.
+            initialize();
+        }
+        const RecipientRecord& record = mail_->addRecipient(to, trustedRecipients_, trustedDomains_);
+        trace(getLogWriter(), "SMTPCommunicator#run,7,stage=%d RCPT_TO =[%s] TRIMMED=[%s]", static_cast<int>(stage_),
+              record.entry.c_str(), record.address.c_str());
+        if (!record.authorized)
+            debug(getLogWriter(), "SMTPCommunicator#run,8,Found an invalid receiver[%s]", record.entry.c_str());
     }
+    deliverReply(reply, code);
 }
 
 void SMTPCommunicator::handleData(const std::string& line, std::string_view argument)
 {
     if (!argument.empty()) {
         // Not a DATA the proxy could answer, and never one for the server.
-        refuseLine(SyntaxError);
+        refuseLine(ProxyReply::SyntaxError);
         return;
     }
     debug(getLogWriter(), "SMTPCommunicator#run,10,Data command=[%s]", line.c_str());
-    if (!mailStarted_) {
-        // No MAIL was accepted: the data still goes to a spool file, and the
-        // recipients the server accepted stay on the mail.
-        spool_.initialize();
-        mailStarted_ = true;
-        mailBytes_ = 0;
+    if (!mail_ || mail_->recipients().empty()) {
+        sendToClient(ProxyReply::NoValidRecipients);
+        return;
     }
-    sendToClient(DataReply);
-    scanner_ = DataScanner();
-    stage_ = 1;
+    sendToClient(ProxyReply::DataGoAhead);
+    setStage(Stage::Data);
 }
 
 void SMTPCommunicator::handleBdat(const std::string& /*line*/, std::string_view argument)
 {
-    refuseLine("502 5.5.1 Pelorus does not accept BDAT: please send the mail with DATA.\r\n");
-    if (endSession_)
+    refuseLine(ProxyReply::BdatRefused);
+    if (stage_ == Stage::Closing)
         return;
     // The octets announced follow the command; they must not be read as
     // commands. Without a readable count the stream cannot be followed.
-    const std::string_view size = trimView(argument).substr(0, trimView(argument).find_first_of(" \t"));
+    const std::string_view size = argument.substr(0, argument.find(' '));
     std::uint64_t count = 0;
     const auto [end, ec] = std::from_chars(size.data(), size.data() + size.size(), count);
-    if (size.empty() || ec != std::errc() || end != size.data() + size.size()) {
-        endSession_ = true;
-        return;
-    }
-    if (clientReader_.discard(count, ClientIdleMilliseconds) != ClientReader::Status::Ok)
-        endSession_ = true;
+    if (size.empty() || ec != std::errc() || end != size.data() + size.size() ||
+        clientReader_.discard(count, ClientIdleMilliseconds) != ClientReader::Status::Ok)
+        setStage(Stage::Closing);
 }
 
 void SMTPCommunicator::refuseBurl(const std::string& /*line*/, std::string_view /*argument*/)
 {
-    refuseLine("502 5.5.1 Pelorus does not accept BURL: please send the mail with DATA.\r\n");
+    refuseLine(ProxyReply::BurlRefused);
 }
 
 void SMTPCommunicator::refuseStartTls(const std::string& /*line*/, std::string_view /*argument*/)
 {
-    refuseLine("502 5.5.1 Pelorus does not offer STARTTLS to the mail client.\r\n");
+    refuseLine(ProxyReply::StartTlsRefused);
 }
 
 void SMTPCommunicator::handleAuth(const std::string& line, std::string_view /*argument*/)

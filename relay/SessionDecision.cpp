@@ -4,19 +4,19 @@
 #include "relay/SMTPCommunicator.h"
 
 #include "analysis/message/AttachedFiles.h"
+#include "config/LogTag.h"
 #include "config/LogWriter.h"
 #include "foundation/Exception.h"
 #include "relay/AddressConfirmationDialog.h"
-#include "relay/Addresses.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionText.h"
 
-#include <cstdio>
-
 using namespace MAIL;
 
 namespace {
+
+constexpr std::string_view LogClass = "SMTPCommunicator";
 
 const char* verdictMessage(bool irm, bool smime)
 {
@@ -30,41 +30,7 @@ const char* verdictMessage(bool irm, bool smime)
            "recipients.";
 }
 
-// The envelope recipients whose address is not the address of any To or
-// Cc token: the hidden ones, each as received, followed by ",".
-std::string hiddenRecipients(const RecipientList& all, const std::vector<std::string>& addresses,
-                             const std::string& to, const std::string& cc)
-{
-    std::vector<std::string> shown;
-    for (const std::string* text : {&to, &cc})
-        for (const std::string& token : addressTokens(*text))
-            shown.push_back(headerTokenAddress(token));
-    std::string bcc;
-    std::size_t index = 0;
-    all.forEach<String>([&](const String& entry) {
-        const std::string& address = addresses.at(index++);
-        if (address.empty())
-            return;
-        bool visible = false;
-        for (const std::string& candidate : shown)
-            visible = visible || equalsIgnoringCase(candidate, address);
-        if (!visible) {
-            bcc += entry.view();
-            bcc += ",";
-        }
-    });
-    return bcc;
-}
-
 } // namespace
-
-void SMTPCommunicator::endOfData()
-{
-    stage_ = 2;
-    const int result = confirm();
-    if (result == 2)
-        endSession_ = true;
-}
 
 void SMTPCommunicator::resetServerQuietly()
 {
@@ -75,96 +41,97 @@ void SMTPCommunicator::resetServerQuietly()
         return;
     // A server that keeps the recipients would give them the next mail of
     // this session unconfirmed: it hears nothing more from us.
-    error(getLogWriter(), "SMTPCommunicator#resetServerQuietly,1,RSET refused with code=[%d]: "
-                          "the connection to the SMTP server is closed", code);
+    error(getLogWriter(), "%s,1,RSET refused with code=[%d]: the connection to the SMTP server is closed",
+          logTag(LogClass).c_str(), code);
     closeServer();
     serverLost_ = true;
 }
 
-void SMTPCommunicator::refuseData(const char* reply, const char* notice, const std::string& subject)
+void SMTPCommunicator::refuseData(ProxyReply reply, const char* notice, const std::string& subject)
 {
     showErrorBalloon(subjectNotice(notice, balloonSubject(subject, 210)));
     sendToClient(reply);
     resetServerQuietly();
 }
 
+SMTPCommunicator::Decision SMTPCommunicator::ask(const std::string& subject)
+{
+    MailTransaction& mail = *mail_;
+    const std::string to = textOf(mail.headers.getTo());
+    const std::string cc = textOf(mail.headers.getCc());
+    AddressConfirmationDialog dialog;
+    LinkedList attachments;
+    {
+        AttachedFiles files(mail.spool.getPath().c_str(), textOf(mail.headers.getBoundary()).c_str());
+        files.parse(attachments);
+        files.clear();  // the files go before the question is asked
+    }
+    if (attachments.getLength() > 0)
+        dialog.setAttachments(&attachments);
+    String summary;
+    mail.headers.getSecuritySummary(summary);
+    dialog.setSubject(subject.c_str());
+    dialog.setTo(to.c_str());
+    dialog.setCc(cc.c_str());
+    dialog.setBcc(mail.hidden(to, cc).c_str());
+    dialog.setSecurity(summary.getText());
+    std::string message;
+    const std::string unauthorized = mail.unauthorized();
+    if (!unauthorized.empty()) {
+        dialog.setUnauthorized(unauthorized.c_str());
+        message += "Warning:Found unauthorized recipients\r\n";
+    }
+    message += verdictMessage(mail.headers.isIRMProtected(), mail.headers.isSMIMEEncrypted());
+    dialog.setMessage(message.c_str());
+
+    confirming_.store(true);
+    // The dialog's contract: 1 only for an explicit confirmation.
+    const Decision decision = dialog.showModal() == 1 ? Decision::Send : Decision::Cancel;
+    confirming_.store(false);
+    return decision;
+}
+
 int SMTPCommunicator::confirm()
 {
     LogWriter* log = getLogWriter();
-    debug(log, "SMTPCommunicator#confirm,1,Separator=%d", headerParser_.isHeaderEnded() ? 1 : 0);
-    spool_.close();
-    const std::string subject = textOf(headerParser_.getSubject());
-    const std::string to = textOf(headerParser_.getTo());
-    const std::string cc = textOf(headerParser_.getCc());
-    const std::string contentType = textOf(headerParser_.getContentType());
-    const std::string boundary = textOf(headerParser_.getBoundary());
-    int result = 1;
+    MailTransaction& mail = *mail_;
+    debug(log, "SMTPCommunicator#confirm,1,Separator=%d", mail.headers.isHeaderEnded() ? 1 : 0);
+    mail.spool.close();
+    const std::string subject = textOf(mail.headers.getSubject());
+    Decision decision = Decision::Send;
 
-    if (!spool_.isComplete()) {
+    if (!mail.spool.isComplete()) {
         // Never forwarded partly: the mail is refused as a whole.
-        refuseData("451 4.3.0 Pelorus could not store this mail.\r\n",
-                   "Pelorus could not store a mail:", subject);
-    } else if (scanner_.hasBareLineEnd()) {
+        refuseData(ProxyReply::CannotStore, "Pelorus could not store a mail:", subject);
+    } else if (mail.scanner.hasBareLineEnd()) {
         // A lenient server could read a second mail, with recipients the
         // user never saw, out of data with a bare CR or LF.
-        refuseData("554 5.6.0 Pelorus refused this mail: bare CR or LF in its data.\r\n",
-                   "Refused a mail with a bare CR or LF in its data:", subject);
+        refuseData(ProxyReply::BareLineEnd, "Refused a mail with a bare CR or LF in its data:", subject);
     } else {
-        const std::string bcc = hiddenRecipients(allRecipients_, envelopeAddresses_, to, cc);
-        String summary;
-        headerParser_.getSecuritySummary(summary);
         trace(log,
               "SMTPCommunicator#confirm,4,state=%d,Found invalid receiver,To=[%s] Cc=[%s] Subject=[%s] "
               "Content-Type=[%s] multipart=[%d] boundary=[%s]",
-              stage_, to.c_str(), cc.c_str(), subject.c_str(), contentType.c_str(),
-              headerParser_.isMultipart() ? 1 : 0, boundary.c_str());
-
-        if (untrustedCount_ < 1) {
+              static_cast<int>(stage_), textOf(mail.headers.getTo()).c_str(), textOf(mail.headers.getCc()).c_str(),
+              subject.c_str(), textOf(mail.headers.getContentType()).c_str(), mail.headers.isMultipart() ? 1 : 0,
+              textOf(mail.headers.getBoundary()).c_str());
+        if (mail.allTrusted()) {
             // Every recipient is fully trusted: no question, no dialog.
             sendData(subject);
         } else {
-            AddressConfirmationDialog dialog;
-            LinkedList attachments;
-            {
-                AttachedFiles files(spool_.getPath().c_str(), boundary.c_str());
-                files.parse(attachments);
-                files.clear();  // the files go before the question is asked
-            }
-            if (attachments.getLength() > 0)
-                dialog.setAttachments(&attachments);
-            dialog.setSubject(subject.c_str());
-            dialog.setTo(to.c_str());
-            dialog.setCc(cc.c_str());
-            dialog.setBcc(bcc.c_str());
-            dialog.setSecurity(summary.getText());
-            std::string message;
-            if (invalidRecipient_ != 0) {
-                std::string unauthorized;
-                invalidRecipients_.join(unauthorized);
-                dialog.setUnauthorized(unauthorized.c_str());
-                message += "Warning:Found unauthorized recipients\r\n";
-            }
-            message += verdictMessage(headerParser_.isIRMProtected(), headerParser_.isSMIMEEncrypted());
-            dialog.setMessage(message.c_str());
-
-            confirming_.store(true);
-            result = dialog.showModal();
-            confirming_.store(false);
-            dialogShown_ = true;
+            decision = ask(subject);
             try {
-                if (result == 2)
+                if (decision == Decision::Cancel)
                     reset(subject);
                 else
                     sendData(subject);
             } catch (...) {
                 // Shown only now that the client has had its reply (or is gone).
-                endSession_ = true;
+                setStage(Stage::Closing);
                 showMessageBox("Debug", "Something Exception", NoticeKind::Information);
             }
         }
     }
-    spool_.remove();
-    mailStarted_ = false;
+    const int result = decision == Decision::Cancel ? 2 : 1;
     forgetMail();
     debug(log, "SMTPCommunicator#confirm,12,End Separator=%d rc=%d", 1, result);
     return result;

@@ -11,7 +11,6 @@
 #include "foundation/FileDescriptor.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
-#include "relay/SessionRegistry.h"
 #include "relay/SessionText.h"
 
 #include <algorithm>
@@ -67,8 +66,8 @@ void SMTPCommunicator::lostServer(const std::string& subject)
 {
     closeServer();
     showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
-    sendToClient("451 4.4.2 Pelorus lost the SMTP server while sending this mail.\r\n");
-    endSession_ = true;
+    sendToClient(ProxyReply::LostServerWhileSending);
+    setStage(Stage::Closing);
 }
 
 int SMTPCommunicator::sendData(const std::string& subject)
@@ -82,14 +81,13 @@ int SMTPCommunicator::sendData(const std::string& subject)
 
     // The file first: a mail that cannot be read back is refused before
     // the server is told anything.
-    const std::string& path = spool_.getPath();
+    const std::string& path = mail_->spool.getPath();
     debug(log, "SMTPCommunicator#sendData,4,Try to open a local file %s", path.c_str());
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     const FileDescriptor closer(fd);
     if (fd < 0) {
         debug(log, "SMTPCommunicator#sendData,5,Failed to open a file %s", path.c_str());
-        refuseData("451 4.3.0 Pelorus could not store this mail.\r\n", "Pelorus could not store a mail:",
-                   subject);
+        refuseData(ProxyReply::CannotStore, "Pelorus could not store a mail:", subject);
         return 0;
     }
 
@@ -110,7 +108,7 @@ int SMTPCommunicator::sendData(const std::string& subject)
         trace(log, "SMTPCommunicator#sendData,3,SMTP back error(maybe not acceptable)");
         showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
         sendToClient(reply);
-        endSession_ = true;
+        setStage(Stage::Closing);
         return 0;
     }
 
@@ -171,7 +169,7 @@ int SMTPCommunicator::sendData(const std::string& subject)
     else
         showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
     if (code == 421)
-        endSession_ = true;
+        setStage(Stage::Closing);
     return 1;
 }
 
@@ -180,7 +178,7 @@ void SMTPCommunicator::reset(const std::string& subject)
     LogWriter* log = getLogWriter();
     debug(log, "SMTPCommunicator#reset,1,Cancel to send a commnd [%s]", "RSET\r\n");
     try {
-        sendToClient(CancelReply);
+        sendToClient(ProxyReply::Cancelled);
         sendToServer("RSET\r\n");
         const int code = fromServer();
         if (code == 250)
@@ -192,23 +190,19 @@ void SMTPCommunicator::reset(const std::string& subject)
         const int quit = fromServerToClient();
         if (quit != SESSION_END) {
             error(log, "SMTPCommunicator#reset,4,QUIT error=[%d]", quit);
-            throw quit;
+            serverFailed(quit);
         }
-    } catch (int code) {
+    } catch (const RelayFailure& failure) {
         debug(log, "SMTPCommunicator#reset,2,An exception happened");
         char text[512];
-        std::snprintf(text, sizeof text, "Reset error(%d):\r\n'%s'", code, balloonSubject(subject, 210).c_str());
+        std::snprintf(text, sizeof text, "Reset error(%d):\r\n'%s'", failure.code(),
+                      balloonSubject(subject, 210).c_str());
         showErrorBalloon(text);
     }
-    endSession_ = true;
-    spool_.remove();
-    stage_ = 0;
+    setStage(Stage::Closing);
+    mail_->spool.remove();
     if (serverTls_)
         serverTls_->close(CloseNotifyMilliseconds);  // after the QUIT, inside TLS
-    {
-        std::lock_guard guard(SessionRegistry::instance().socketLock(this));
-        serverSocket_.close();
-        clientSocket_.close();
-    }
+    closeConnections();
     debug(log, "SMTPCommunicator#reset,3,end");
 }

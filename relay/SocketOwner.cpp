@@ -5,6 +5,7 @@
 
 #include "config/LogWriter.h"
 #include "foundation/FileDescriptor.h"
+#include "relay/ProxyReply.h"
 
 #include <atomic>
 #include <cerrno>
@@ -260,7 +261,8 @@ bool admitClient(Socket& client)
     } else {
         error(log, "SocketOwner#admitClient,3,Refused a client whose account cannot be found: %s", reason.c_str());
     }
-    (void)client.sendAll(ForeignClientReply, std::strlen(ForeignClientReply), RefusalSendSeconds);
+    const std::string reply = proxyReply(ProxyReply::ForeignClient);
+    (void)client.sendAll(reply.data(), reply.size(), RefusalSendSeconds);
     return false;
 }
 

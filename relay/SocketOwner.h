@@ -10,7 +10,7 @@
 //
 // admitClient() decides before the session says anything. A client of
 // another account, or one whose owner cannot be found (fail closed), gets
-// ForeignClientReply and the caller closes the connection: no server
+// the ForeignClient reply and the caller closes the connection: no server
 // connection, no confirmation, no balloon. Clients on other addresses exist
 // only when the user chose to listen on such an address; that listener
 // trusts its network, and they are served as before.
@@ -24,8 +24,6 @@
 #include <sys/types.h>
 
 namespace MAIL {
-
-inline constexpr const char* ForeignClientReply = "554 5.7.1 Pelorus serves only the user who started it.\r\n";
 
 // The two ends of an accepted connection, as our socket sees them.
 struct ConnectionEnds {

@@ -316,8 +316,8 @@ TEST_F(Conversation, CommandChecks)
 }
 
 // A MAIL or RCPT the server would read but the proxy refused cannot change
-// what the user is asked about, and a DATA without an accepted MAIL
-// forgets no recipient the server holds.
+// what the user is asked about, and a recipient the server accepted
+// without a MAIL before it is held all the same.
 TEST_F(Conversation, RecipientsTheServerHoldsAreAlwaysShown)
 {
     struct Case {
@@ -344,6 +344,29 @@ TEST_F(Conversation, RecipientsTheServerHoldsAreAlwaysShown)
         EXPECT_EQ(proxy.presenter().shown()[0].bcc, "<eve@evil.example>,") << k.name;
         EXPECT_TRUE(server.mails().empty()) << k.name;
     }
+}
+
+// DATA needs a mail with a recipient the server accepted; the proxy's 354
+// would otherwise take a mail that can go to nobody.
+TEST_F(Conversation, DataWithoutValidRecipientsIsRefused)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["RCPT"] = "550 5.1.1 unknown\r\n";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port(), 1);
+    for (const std::string& envelope : {std::string(), std::string("MAIL FROM:<a@corp.example>\r\nRCPT TO:<x@y>\r\n")}) {
+        auto c = client(proxy);
+        c->send(envelope + "DATA\r\n");
+        if (!envelope.empty()) {
+            EXPECT_EQ(c->readReply().substr(0, 4), "250 ");
+            EXPECT_EQ(c->readReply(), "550 5.1.1 unknown\r\n");
+        }
+        EXPECT_EQ(c->readReply(), "554 5.5.1 Pelorus: no valid recipients.\r\n") << envelope;
+        c->send("NOOP\r\n");
+        EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n") << "the session goes on";
+    }
+    EXPECT_EQ(server.received().find("DATA"), std::string::npos);
+    EXPECT_TRUE(proxy.presenter().shown().empty());
 }
 
 TEST_F(Conversation, TooManyRefusedLinesEndTheSession)

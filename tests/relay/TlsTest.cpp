@@ -523,10 +523,10 @@ TEST(TlsRelaySettings, ModesAndRepliesReadAsTheUserWroteThem)
                              Case{"ssl", SecurityMode::Unknown}, Case{"starttls2", SecurityMode::Unknown}})
         EXPECT_EQ(parseSecurityMode(test.text), test.mode) << "[" << test.text << "]";
 
-    EXPECT_TRUE(offersStartTls("250-mx.example\r\n250-SIZE 1000\r\n250 starttls\r\n"));
-    EXPECT_TRUE(offersStartTls("250-mx.example\r\n250-STARTTLS\r\n250 8BITMIME\r\n"));
-    EXPECT_FALSE(offersStartTls("250-STARTTLS.example\r\n250 SIZE 1000\r\n"));  // the server's name
-    EXPECT_FALSE(offersStartTls("250-mx.example\r\n250 XSTARTTLS\r\n"));
+    EXPECT_TRUE(ehloOffers("250-mx.example\r\n250-SIZE 1000\r\n250 starttls\r\n", "STARTTLS"));
+    EXPECT_TRUE(ehloOffers("250-mx.example\r\n250-STARTTLS\r\n250 8BITMIME\r\n", "STARTTLS"));
+    EXPECT_FALSE(ehloOffers("250-STARTTLS.example\r\n250 SIZE 1000\r\n", "STARTTLS"));  // the server's name
+    EXPECT_FALSE(ehloOffers("250-mx.example\r\n250 XSTARTTLS\r\n", "STARTTLS"));
 
     EXPECT_EQ(upgradeEhloName("EHLO client.example\r\n"), "client.example");
     EXPECT_EQ(upgradeEhloName("helo  [192.0.2.1]\r\n"), "[192.0.2.1]");

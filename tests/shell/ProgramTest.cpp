@@ -209,9 +209,9 @@ TEST_F(Program, ShutDownWhileOneMailWaitsAndAnotherArrives)
     auto receiving = connectTo(port);
     ASSERT_NE(receiving, nullptr);
     EXPECT_EQ(receiving->readReply().substr(0, 3), "220");
-    receiving->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<b@evil.example>\r\nDATA\r\n");
-    receiving->readReply();
-    receiving->readReply();
+    receiving->send("EHLO me\r\nMAIL FROM:<a@corp.example>\r\nRCPT TO:<b@evil.example>\r\nDATA\r\n");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(receiving->readReply().substr(0, 1), "2");
     EXPECT_EQ(receiving->readReply().substr(0, 3), "354");
     receiving->send("Subject: half\r\n\r\nhalf a mail");
 
