@@ -61,6 +61,17 @@ ClientReader::Status ClientReader::available(std::string_view& bytes, int timeou
     return Status::Ok;
 }
 
+std::string_view ClientReader::bufferedLine() const
+{
+    if (!buffer_)
+        return {};
+    const std::string_view bytes = unread();
+    const std::size_t lf = bytes.find('\n');
+    if (lf == std::string_view::npos || lf + 1 > MaximumLine)
+        return {};
+    return bytes.substr(0, lf + 1);
+}
+
 void ClientReader::consume(std::size_t n) { start_ = std::min(end_, start_ + n); }
 
 ClientReader::Status ClientReader::discard(std::size_t n, int timeoutMilliseconds)

@@ -38,6 +38,9 @@ public:
     Status discard(std::size_t n, int timeoutMilliseconds);
 
     bool hasBuffered() const { return start_ < end_; }
+    // A whole line already received, terminator included, without waiting
+    // or taking it (consume() takes it); empty when none is there yet.
+    std::string_view bufferedLine() const;
 
 private:
     static constexpr std::size_t Capacity = MaximumLine + ReceiveSize;

@@ -109,24 +109,31 @@ private:
     void receiveData();
     void progressNotice();
 
-    // Command actions (table-driven, see SessionCommands.cpp).
-    void relayPlain(const std::string& line, std::string_view argument);
-    void handleMail(const std::string& line, std::string_view argument);
-    void handleRcpt(const std::string& line, std::string_view argument);
+    // Commands (table-driven, see SessionCommands.cpp). False for a line
+    // outside the grammar; command null for a verb the table lacks.
+    [[nodiscard]] bool readCommand(std::string_view line, const Command*& command, std::string_view& argument,
+                                   std::string& shown) const;
+    // Sends a pipelined group opened by the line, relays its replies.
+    void relayGroup(const std::string& first);
+    // Actions of the commands the proxy handles itself.
     void handleData(const std::string& line, std::string_view argument);
     void handleBdat(const std::string& line, std::string_view argument);
     void refuseBurl(const std::string& line, std::string_view argument);
     void refuseStartTls(const std::string& line, std::string_view argument);
-    void handleAuth(const std::string& line, std::string_view argument);
-    void handleEhlo(const std::string& line, std::string_view argument);
-    void handleRset(const std::string& line, std::string_view argument);
+    // What the server's reply to a relayed command means; each hands the
+    // reply on (plainAnswered: with the rules for 354, 221 and 421).
+    void plainAnswered(const std::string& line, std::string_view argument, const std::string& reply, int code);
+    void heloAnswered(const std::string& line, std::string_view argument, const std::string& reply, int code);
+    void ehloAnswered(const std::string& line, std::string_view argument, const std::string& reply, int code);
+    void mailAnswered(const std::string& line, std::string_view from, const std::string& reply, int code);
+    void rcptAnswered(const std::string& line, std::string_view to, const std::string& reply, int code);
+    void rsetAnswered(const std::string& line, std::string_view argument, const std::string& reply, int code);
+    void authAnswered(const std::string& line, std::string_view argument, const std::string& reply, int code);
 
     // Sends a command line to the server and reads its whole reply.
     int exchange(const std::string& line, std::string& reply, bool secret);
     // Reads one whole server reply within the limit, logged as relayed.
     int readReply(std::string& reply, int milliseconds);
-    // Hands a reply to the client, with the rules for 354, 221 and 421.
-    void deliverReply(const std::string& reply, int code);
     void sendToClient(std::string_view text);
     void sendToClient(MAIL::ProxyReply reply) { sendToClient(MAIL::proxyReply(reply)); }
     // The last words of an ending session, whether or not the client listens.
@@ -159,6 +166,8 @@ private:
     MAIL::Transport* server_ = &serverSocket_;  // the TLS layer once it is up
     MAIL::ReplyReader serverReplies_{serverSocket_};
     bool upgradePending_ = false;
+    // The server's last EHLO reply offered PIPELINING.
+    bool pipelining_ = false;
     MAIL::ClientReader clientReader_{clientSocket_};
     // The mail under way; none between mails.
     std::unique_ptr<MAIL::MailTransaction> mail_;

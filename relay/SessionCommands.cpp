@@ -1,10 +1,20 @@
 // The session's command stage. Each client line is read by one grammar
 // (CommandGrammar.h); a line outside it is refused and never relayed. Each
-// command is then found by its verb, without regard to case, in a table
-// that gives its action. Only the verbs in the table reach the server: an
+// command is then found by its verb, without regard to case, in a table.
+// A command is either handled by the proxy itself (its action), or relayed
+// to the server, and then the table says what the server's reply means to
+// the session (answered). Only the verbs in the table reach the server: an
 // extension the proxy does not understand could change the envelope behind
-// its back, so every other verb is refused too. A client that keeps sending
+// its back, so every other verb is refused. A client that keeps sending
 // what the proxy refuses is sent away.
+//
+// Pipelining: when the server's last EHLO reply offered PIPELINING, the
+// envelope commands the client already sent (MAIL, RCPT, RSET, at most a
+// group's worth, optionally ended by one NOOP) go to the server in one
+// write, and their replies are read and relayed in order, each meaning the
+// same as it would alone. A group stops before every command whose
+// handling depends on earlier replies or that the proxy answers itself, so
+// the client always sees the replies in the order of its commands.
 #include "relay/SMTPCommunicator.h"
 
 #include "config/LogTag.h"
@@ -16,32 +26,43 @@
 #include "relay/RelayError.h"
 
 #include <charconv>
+#include <vector>
 
 using namespace MAIL;
 
 struct SMTPCommunicator::Command {
+    enum class Group { Never, Member, Last };
+
     const char* verb;
+    // Handled by the proxy itself...
     void (SMTPCommunicator::*action)(const std::string& line, std::string_view argument);
+    // ...or relayed: what the server's reply means (argument: what follows
+    // the keyword when there is one).
+    void (SMTPCommunicator::*answered)(const std::string& line, std::string_view argument, const std::string& reply,
+                                       int code);
+    // "FROM" or "TO": the argument must open with it and a colon.
+    const char* keyword;
+    Group group;
 };
 
 // BDAT and BURL data, and a TLS session, cannot be inspected: the proxy
 // removes them from the EHLO reply and refuses them here.
 const SMTPCommunicator::Command SMTPCommunicator::Commands[] = {
-    {"HELO", &SMTPCommunicator::relayPlain},
-    {"EHLO", &SMTPCommunicator::handleEhlo},
-    {"MAIL", &SMTPCommunicator::handleMail},
-    {"RCPT", &SMTPCommunicator::handleRcpt},
-    {"DATA", &SMTPCommunicator::handleData},
-    {"RSET", &SMTPCommunicator::handleRset},
-    {"NOOP", &SMTPCommunicator::relayPlain},
-    {"QUIT", &SMTPCommunicator::relayPlain},
-    {"VRFY", &SMTPCommunicator::relayPlain},
-    {"EXPN", &SMTPCommunicator::relayPlain},
-    {"HELP", &SMTPCommunicator::relayPlain},
-    {"AUTH", &SMTPCommunicator::handleAuth},
-    {"BDAT", &SMTPCommunicator::handleBdat},
-    {"BURL", &SMTPCommunicator::refuseBurl},
-    {"STARTTLS", &SMTPCommunicator::refuseStartTls},
+    {"HELO", nullptr, &SMTPCommunicator::heloAnswered, nullptr, Command::Group::Never},
+    {"EHLO", nullptr, &SMTPCommunicator::ehloAnswered, nullptr, Command::Group::Never},
+    {"MAIL", nullptr, &SMTPCommunicator::mailAnswered, "FROM", Command::Group::Member},
+    {"RCPT", nullptr, &SMTPCommunicator::rcptAnswered, "TO", Command::Group::Member},
+    {"DATA", &SMTPCommunicator::handleData, nullptr, nullptr, Command::Group::Never},
+    {"RSET", nullptr, &SMTPCommunicator::rsetAnswered, nullptr, Command::Group::Member},
+    {"NOOP", nullptr, &SMTPCommunicator::plainAnswered, nullptr, Command::Group::Last},
+    {"QUIT", nullptr, &SMTPCommunicator::plainAnswered, nullptr, Command::Group::Never},
+    {"VRFY", nullptr, &SMTPCommunicator::plainAnswered, nullptr, Command::Group::Never},
+    {"EXPN", nullptr, &SMTPCommunicator::plainAnswered, nullptr, Command::Group::Never},
+    {"HELP", nullptr, &SMTPCommunicator::plainAnswered, nullptr, Command::Group::Never},
+    {"AUTH", nullptr, &SMTPCommunicator::authAnswered, nullptr, Command::Group::Never},
+    {"BDAT", &SMTPCommunicator::handleBdat, nullptr, nullptr, Command::Group::Never},
+    {"BURL", &SMTPCommunicator::refuseBurl, nullptr, nullptr, Command::Group::Never},
+    {"STARTTLS", &SMTPCommunicator::refuseStartTls, nullptr, nullptr, Command::Group::Never},
 };
 
 namespace {
@@ -50,6 +71,12 @@ constexpr std::string_view LogClass = "SMTPCommunicator";
 // How many lines the proxy refuses in one session before it sends the
 // client away.
 constexpr int RefusedLineLimit = 20;
+// A pipelined group: at most this many commands (RFC 2920's advice for a
+// server's view of a client), and at most this many bytes, well inside any
+// socket buffer, so its one write completes without the server having to
+// read before it answers: neither side can block the other.
+constexpr std::size_t GroupCommands = 100;
+constexpr std::size_t GroupBytes = 16 * 1024;
 
 // "FROM:" or "TO:" (any case, blanks allowed around the colon) at the start
 // of the argument; the rest after the colon, or nothing.
@@ -69,6 +96,22 @@ bool takeKeyword(std::string_view argument, std::string_view keyword, std::strin
 
 } // namespace
 
+bool SMTPCommunicator::readCommand(std::string_view line, const Command*& command, std::string_view& argument,
+                                   std::string& shown) const
+{
+    CommandLine parsed;
+    if (!parseCommandLine(line, parsed))
+        return false;
+    // Credentials never reach the log.
+    shown = equalsIgnoringCase(parsed.verb, "AUTH") ? "AUTH ***" : std::string(parsed.text);
+    argument = parsed.argument;
+    command = nullptr;
+    for (const Command& candidate : Commands)
+        if (equalsIgnoringCase(parsed.verb, candidate.verb))
+            command = &candidate;
+    return true;
+}
+
 void SMTPCommunicator::handleLine(const std::string& line)
 {
     if (serverLost_) {
@@ -85,25 +128,20 @@ void SMTPCommunicator::handleLine(const std::string& line)
         trace(getLogWriter(), "SMTPCommunicator#run,4,RECV from Client=[%s]", "***");
         std::string reply;
         const int code = exchange(line, reply, true);
-        deliverReply(reply, code);
-        authResponsePending_ = code == 334;
+        authAnswered(line, {}, reply, code);
         return;
     }
-    CommandLine command;
-    if (!parseCommandLine(line, command)) {
+    const Command* command = nullptr;
+    std::string_view argument;
+    std::string shown;
+    if (!readCommand(line, command, argument, shown)) {
         trace(getLogWriter(), "%s,1,Refused a line outside the command grammar (%d bytes)",
               logTag(LogClass).c_str(), static_cast<int>(line.size()));
         refuseLine(ProxyReply::Unrecognized);
         return;
     }
-    const Command* known = nullptr;
-    for (const Command& candidate : Commands)
-        if (equalsIgnoringCase(command.verb, candidate.verb))
-            known = &candidate;
-    const bool secret = equalsIgnoringCase(command.verb, "AUTH");
-    const std::string shown = secret ? "AUTH ***" : std::string(command.text);
     trace(getLogWriter(), "SMTPCommunicator#run,4,RECV from Client=[%s]", shown.c_str());
-    if (known == nullptr) {
+    if (command == nullptr) {
         refuseLine(ProxyReply::NotRelayed);
         return;
     }
@@ -111,7 +149,7 @@ void SMTPCommunicator::handleLine(const std::string& line)
         // STARTTLS mode: nothing of the client's reaches the server before
         // the connection is encrypted, and a client that leaves at once
         // needs no server at all.
-        if (equalsIgnoringCase(command.verb, "QUIT")) {
+        if (equalsIgnoringCase(command->verb, "QUIT")) {
             sendToClient(ProxyReply::ClosingBeforeServer);
             setStage(Stage::Closing);
             return;
@@ -119,7 +157,75 @@ void SMTPCommunicator::handleLine(const std::string& line)
         upgradeServer(line);
     }
     trace(getLogWriter(), "SMTPCommunicator#run,5,STAGE=%d,start %s", static_cast<int>(stage_), shown.c_str());
-    (this->*known->action)(line, command.argument);
+    if (command->action != nullptr) {
+        (this->*command->action)(line, argument);
+        return;
+    }
+    if (command->keyword != nullptr && !takeKeyword(argument, command->keyword, argument)) {
+        refuseLine(ProxyReply::SyntaxError);
+        return;
+    }
+    if (pipelining_ && command->group == Command::Group::Member) {
+        relayGroup(line);
+        return;
+    }
+    std::string reply;
+    const int code = exchange(line, reply, equalsIgnoringCase(command->verb, "AUTH"));
+    (this->*command->answered)(line, argument, reply, code);
+}
+
+void SMTPCommunicator::relayGroup(const std::string& first)
+{
+    // The group: the first command and those the client already sent
+    // behind it that may join.
+    std::vector<std::string> lines{first};
+    std::size_t bytes = first.size();
+    while (lines.size() < GroupCommands && bytes < GroupBytes) {
+        const std::string_view next = clientReader_.bufferedLine();
+        const Command* command = nullptr;
+        std::string_view argument;
+        std::string shown;
+        if (next.empty() || !readCommand(next, command, argument, shown) || command == nullptr ||
+            command->group == Command::Group::Never ||
+            (command->keyword != nullptr && !takeKeyword(argument, command->keyword, argument)))
+            break;
+        trace(getLogWriter(), "SMTPCommunicator#run,4,RECV from Client=[%s]", shown.c_str());
+        lines.emplace_back(next);
+        bytes += next.size();
+        clientReader_.consume(next.size());
+        if (command->group == Command::Group::Last)
+            break;
+    }
+    std::string batch;
+    for (const std::string& line : lines) {
+        debug(getLogWriter(), "SMTPCommunicator#run,12,SendAll=[%s]", line.c_str());
+        batch += line;
+    }
+    sendToServer(batch);
+    for (const std::string& line : lines) {
+        std::string reply;
+        int code = 0;
+        if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
+            // Gone in the middle: the client has every reply the server
+            // gave, and no command still waiting counts as accepted.
+            error(getLogWriter(), "%s,1,No reply from the SMTP server in the middle of %d pipelined commands",
+                  logTag(LogClass).c_str(), static_cast<int>(lines.size()));
+            closeServer();
+            sendToClient(ProxyReply::LostServer);
+            setStage(Stage::Closing);
+            return;
+        }
+        debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
+        const Command* command = nullptr;
+        std::string_view argument;
+        std::string shown;
+        (void)readCommand(line, command, argument, shown);  // read when the group was made
+        if (command->keyword != nullptr)
+            (void)takeKeyword(argument, command->keyword, argument);  // checked when the group was made
+        (this->*command->answered)(line, argument, reply, code);
+        if (stage_ == Stage::Closing)
+            return;  // the server ended the session
+    }
 }
 
 void SMTPCommunicator::refuseLine(ProxyReply reply)
@@ -140,7 +246,8 @@ int SMTPCommunicator::exchange(const std::string& line, std::string& reply, bool
     return readReply(reply, ReplyMilliseconds);
 }
 
-void SMTPCommunicator::deliverReply(const std::string& reply, int code)
+void SMTPCommunicator::plainAnswered(const std::string& /*line*/, std::string_view /*argument*/,
+                                     const std::string& reply, int code)
 {
     if (code == 354) {
         // Only our own DATA may open the data stage on the server: data must
@@ -158,22 +265,25 @@ void SMTPCommunicator::deliverReply(const std::string& reply, int code)
     }
 }
 
-void SMTPCommunicator::relayPlain(const std::string& line, std::string_view /*argument*/)
+void SMTPCommunicator::heloAnswered(const std::string& line, std::string_view argument, const std::string& reply,
+                                    int code)
 {
-    std::string reply;
-    const int code = exchange(line, reply, false);
-    deliverReply(reply, code);
+    if (is2xx(code))
+        pipelining_ = false;  // a HELO session has no extensions
+    plainAnswered(line, argument, reply, code);
 }
 
-void SMTPCommunicator::handleMail(const std::string& line, std::string_view argument)
+void SMTPCommunicator::ehloAnswered(const std::string& line, std::string_view argument, const std::string& reply,
+                                    int code)
 {
-    std::string_view from;
-    if (!takeKeyword(argument, "FROM", from)) {
-        refuseLine(ProxyReply::SyntaxError);
-        return;
-    }
-    std::string reply;
-    const int code = exchange(line, reply, false);
+    if (is2xx(code))
+        pipelining_ = ehloOffers(reply, "PIPELINING");
+    plainAnswered(line, argument, is2xx(code) ? filterEhloReply(reply) : reply, code);
+}
+
+void SMTPCommunicator::mailAnswered(const std::string& line, std::string_view from, const std::string& reply,
+                                    int code)
+{
     if (is2xx(code)) {
         // A new mail begins only once the server has taken it on; a refused
         // MAIL leaves the recipients the server still holds.
@@ -185,18 +295,11 @@ void SMTPCommunicator::handleMail(const std::string& line, std::string_view argu
         setStage(Stage::Command);
         ++mailCounter_;
     }
-    deliverReply(reply, code);
+    plainAnswered(line, from, reply, code);
 }
 
-void SMTPCommunicator::handleRcpt(const std::string& line, std::string_view argument)
+void SMTPCommunicator::rcptAnswered(const std::string& line, std::string_view to, const std::string& reply, int code)
 {
-    std::string_view to;
-    if (!takeKeyword(argument, "TO", to)) {
-        refuseLine(ProxyReply::SyntaxError);
-        return;
-    }
-    std::string reply;
-    const int code = exchange(line, reply, false);
     // A refused recipient will not receive the mail and is not shown as one.
     if (is2xx(code)) {
         if (!mail_) {
@@ -210,7 +313,23 @@ void SMTPCommunicator::handleRcpt(const std::string& line, std::string_view argu
         if (!record.authorized)
             debug(getLogWriter(), "SMTPCommunicator#run,8,Found an invalid receiver[%s]", record.entry.c_str());
     }
-    deliverReply(reply, code);
+    plainAnswered(line, to, reply, code);
+}
+
+void SMTPCommunicator::rsetAnswered(const std::string& line, std::string_view argument, const std::string& reply,
+                                    int code)
+{
+    // The server forgot the envelope; so do we.
+    if (is2xx(code))
+        forgetMail();
+    plainAnswered(line, argument, reply, code);
+}
+
+void SMTPCommunicator::authAnswered(const std::string& line, std::string_view argument, const std::string& reply,
+                                    int code)
+{
+    plainAnswered(line, argument, reply, code);
+    authResponsePending_ = code == 334;
 }
 
 void SMTPCommunicator::handleData(const std::string& line, std::string_view argument)
@@ -252,29 +371,4 @@ void SMTPCommunicator::refuseBurl(const std::string& /*line*/, std::string_view 
 void SMTPCommunicator::refuseStartTls(const std::string& /*line*/, std::string_view /*argument*/)
 {
     refuseLine(ProxyReply::StartTlsRefused);
-}
-
-void SMTPCommunicator::handleAuth(const std::string& line, std::string_view /*argument*/)
-{
-    std::string reply;
-    const int code = exchange(line, reply, true);
-    deliverReply(reply, code);
-    authResponsePending_ = code == 334;
-}
-
-void SMTPCommunicator::handleRset(const std::string& line, std::string_view /*argument*/)
-{
-    std::string reply;
-    const int code = exchange(line, reply, false);
-    // The server forgot the envelope; so do we.
-    if (is2xx(code))
-        forgetMail();
-    deliverReply(reply, code);
-}
-
-void SMTPCommunicator::handleEhlo(const std::string& line, std::string_view /*argument*/)
-{
-    std::string reply;
-    const int code = exchange(line, reply, false);
-    deliverReply(is2xx(code) ? filterEhloReply(reply) : reply, code);
 }

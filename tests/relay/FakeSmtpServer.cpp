@@ -27,9 +27,28 @@ std::vector<std::string> FakeSmtpServer::mails() const
     return mails_;
 }
 
+std::vector<int> FakeSmtpServer::bursts() const
+{
+    std::lock_guard guard(lock_);
+    return bursts_;
+}
+
+void FakeSmtpServer::reply(Connection& connection, const std::string& text) const
+{
+    if (behaviour_.replyDelayMilliseconds > 0)
+        ::usleep(behaviour_.replyDelayMilliseconds * 1000);
+    const std::size_t piece = behaviour_.replyPieceBytes == 0 ? text.size() : behaviour_.replyPieceBytes;
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        if (at > 0)
+            ::usleep(20000);  // a separate segment
+        connection.send(text.substr(at, piece));
+    }
+}
+
 void FakeSmtpServer::converse(Connection& connection)
 {
     std::map<std::string, int> uses;
+    bool inBurst = false;
     if (!connection.send(behaviour_.greeting) || behaviour_.greeting.rfind("220", 0) != 0)
         return;
     for (;;) {
@@ -39,7 +58,12 @@ void FakeSmtpServer::converse(Connection& connection)
         {
             std::lock_guard guard(lock_);
             received_ += line;
+            if (inBurst)
+                ++bursts_.back();
+            else
+                bursts_.push_back(1);
         }
+        inBurst = connection.hasLine();
         // Read as a lenient server reads: white space before the verb is
         // skipped, and words end at space, tab, vertical tab or form feed.
         const std::size_t from = std::min(line.find_first_not_of(" \t\v\f"), line.size());
@@ -48,8 +72,10 @@ void FakeSmtpServer::converse(Connection& connection)
         auto special = behaviour_.replies.find(verb + "#" + std::to_string(++uses[verb]));
         if (special == behaviour_.replies.end())
             special = behaviour_.replies.find(verb);
+        if (special != behaviour_.replies.end() && special->second == "CLOSE")
+            return;
         if (special != behaviour_.replies.end() && verb != "DATA") {
-            connection.send(special->second);
+            reply(connection, special->second);
             if (special->second.rfind("221", 0) == 0)
                 return;
             continue;
@@ -103,7 +129,7 @@ void FakeSmtpServer::converse(Connection& connection)
             }
             connection.send("250 2.0.0 queued\r\n");
         } else {
-            connection.send("250 2.0.0 Ok\r\n");
+            reply(connection, "250 2.0.0 Ok\r\n");
         }
     }
 }

@@ -71,6 +71,8 @@ public:
     std::string readReply(int milliseconds = 10000);
     // Reads until the text ends with mark (or the peer closes); all read.
     std::string readUntil(const std::string& mark, int milliseconds = 10000);
+    // Whether a whole line was already received and not yet read.
+    bool hasLine() const { return buffer_.find('\n') != std::string::npos; }
     // Whatever arrives next (buffered bytes first); "" when closed or late.
     std::string readSome(int milliseconds = 10000);
     // Waits, without reading, until the peer has closed its side.

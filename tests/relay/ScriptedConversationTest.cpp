@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
@@ -603,4 +604,80 @@ TEST_F(Conversation, SpoolFilesAreGoneWhateverWayTheSessionEnded)
     }
     ASSERT_TRUE(proxy.waitIdle());
     EXPECT_TRUE(listFolder(proxy.spoolFolder()).empty());
+}
+
+// With a server that offers PIPELINING the envelope goes in one write and
+// the replies come back in the order of the commands, however they are
+// cut, a refused recipient in the middle included; without it, strictly one
+// command after the other. The client sees the same either way.
+TEST_F(Conversation, PipelinedEnvelopeKeepsTheOrderOfReplies)
+{
+    for (const bool offered : {true, false}) {
+        FakeSmtpServer::Behaviour b;
+        b.replies["RCPT#2"] = "550 5.1.1 unknown\r\n";
+        b.replyPieceBytes = 3;
+        b.replyDelayMilliseconds = 20;
+        if (!offered)
+            b.ehloPieces = {"250-fake.example\r\n250 HELP\r\n"};
+        FakeSmtpServer server(b);
+        ProxyRunner proxy(server.port(), 1);
+        auto c = client(proxy);
+        c->send("EHLO me\r\n");
+        c->readReply();
+        c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<one@x.example>\r\nRCPT TO:<two@x.example>\r\n"
+                "RCPT TO:<three@x.example>\r\nNOOP\r\nDATA\r\n");
+        for (const char* expected : {"250 2.0.0 Ok\r\n", "250 2.0.0 Ok\r\n", "550 5.1.1 unknown\r\n",
+                                     "250 2.0.0 Ok\r\n", "250 2.0.0 Ok\r\n",
+                                     "354 Ok Send data ending with <CRLF>.<CRLF>\r\n"})
+            EXPECT_EQ(c->readReply(), expected) << offered;
+        c->send(Body + ".\r\n");
+        EXPECT_EQ(c->readReply().substr(0, 4), "250 ") << offered;
+        ASSERT_EQ(proxy.presenter().shown().size(), 1u) << offered;
+        EXPECT_EQ(proxy.presenter().shown()[0].bcc, "<one@x.example>,<three@x.example>,") << offered;
+        const std::vector<int> bursts = server.bursts();
+        ASSERT_GE(bursts.size(), 2u);
+        EXPECT_EQ(bursts[1], offered ? 5 : 1) << "MAIL, three RCPT and the NOOP in one write when offered";
+        EXPECT_EQ(*std::max_element(bursts.begin(), bursts.end()), offered ? 5 : 1);
+    }
+}
+
+TEST_F(Conversation, ServerClosingInTheMiddleOfAGroup)
+{
+    FakeSmtpServer::Behaviour b;
+    b.replies["RCPT#2"] = "CLOSE";
+    FakeSmtpServer server(b);
+    ProxyRunner proxy(server.port(), 1);
+    auto c = client(proxy);
+    c->send("EHLO me\r\n");
+    c->readReply();
+    c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<one@x.example>\r\nRCPT TO:<two@x.example>\r\n"
+            "RCPT TO:<three@x.example>\r\nRCPT TO:<four@x.example>\r\nDATA\r\n");
+    EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n");
+    EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n");
+    EXPECT_EQ(c->readReply(), "421 4.4.2 Pelorus lost the connection to the SMTP server.\r\n");
+    std::string rest;
+    EXPECT_TRUE(c->waitClosed(10000, &rest));
+    EXPECT_EQ(rest, "") << "no reply for a command the server never answered";
+    EXPECT_TRUE(proxy.presenter().shown().empty());
+    EXPECT_TRUE(server.mails().empty());
+}
+
+TEST_F(Conversation, PipelinedGroupsHoldAtMostAHundredCommands)
+{
+    FakeSmtpServer server;
+    ProxyRunner proxy(server.port(), 1);
+    auto c = client(proxy);
+    c->send("EHLO me\r\n");
+    c->readReply();
+    std::string envelope = "MAIL FROM:<a@corp.example>\r\n";
+    for (int i = 0; i < 150; ++i)
+        envelope += "RCPT TO:<r" + std::to_string(i) + "@x.example>\r\n";
+    c->send(envelope + "DATA\r\n");
+    for (int i = 0; i < 151; ++i)
+        ASSERT_EQ(c->readReply(), "250 2.0.0 Ok\r\n") << i;
+    EXPECT_EQ(c->readReply().substr(0, 4), "354 ");
+    EXPECT_EQ(server.bursts(), (std::vector<int>{1, 100, 51}));
+    c->send(Body + ".\r\n");
+    EXPECT_EQ(c->readReply().substr(0, 4), "250 ");
+    ASSERT_EQ(server.mails().size(), 1u);
 }
