@@ -74,6 +74,18 @@ bool ProxyConfiguration::setListenAddress(const std::string& address)
     return setString(SettingKey, "ListenAddress", address.c_str());
 }
 
+bool ProxyConfiguration::getDecisionLog(bool& keep)
+{
+    keep = true;
+    std::uint32_t value = 1;
+    const bool found = getDWORD(SettingKey, "DecisionLog", value);
+    if (found)
+        keep = value != 0;
+    return found;
+}
+
+bool ProxyConfiguration::setDecisionLog(bool keep) { return setDWORD(SettingKey, "DecisionLog", keep ? 1 : 0); }
+
 bool ProxyConfiguration::getLogDirectory(std::string& directory) { return getString(LogKey, "Dir", directory); }
 
 bool ProxyConfiguration::getLogFileName(std::string& fileName) { return getString(LogKey, "FileName", fileName); }

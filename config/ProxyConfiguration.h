@@ -44,6 +44,10 @@ public:
     // The IPv4 address the proxy listens on ("0.0.0.0": every address).
     bool getListenAddress(std::string& address);
     bool setListenAddress(const std::string& address);
+    // Whether every judged mail is written to the record of decisions
+    // (DecisionLog, a dword: 0 off, anything else on; on when absent).
+    bool getDecisionLog(bool& keep);
+    bool setDecisionLog(bool keep);
 
     bool getLogDirectory(std::string& directory);
     bool getLogFileName(std::string& fileName);

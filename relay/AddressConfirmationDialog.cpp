@@ -98,24 +98,33 @@ int AddressConfirmationDialog::showModal()
 
     CancelToken token;
     ConfirmationRegistry& registry = ConfirmationRegistry::instance();
-    if (!registry.open(token))
+    if (!registry.open(token)) {
+        end_ = ConfirmationEnd::ShutDown;
         return 2;  // shutting down: nobody may confirm any more
+    }
     int result = 2;
     try {
-        if (std::shared_ptr<ConfirmationPresenter> presenter = confirmationPresenter())
+        if (std::shared_ptr<ConfirmationPresenter> presenter = confirmationPresenter()) {
             result = presenter->present(*this, token);
-        else
+        } else {
             error(log, "AddressConfirmationDialog#showModal,1,No one to confirm this mail, so cancel it");
+            token.explain(ConfirmationEnd::NoOneToAsk);
+        }
     } catch (const Exception& e) {
         error(log, "AddressConfirmationDialog#showModal,2,Exception %s", e.getMessage());
+        token.explain(ConfirmationEnd::NoOneToAsk);
         result = 2;
     } catch (...) {
         error(log, "AddressConfirmationDialog#showModal,3,Unknown exception");
+        token.explain(ConfirmationEnd::NoOneToAsk);
         result = 2;
     }
     registry.close(token);
-    if (token.isCancelled() || result != 1)
+    if (token.isCancelled() || result != 1) {
+        end_ = token.reason();
         return 2;
+    }
+    end_ = ConfirmationEnd::Confirmed;
     return 1;
 }
 

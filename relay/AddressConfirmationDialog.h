@@ -4,7 +4,8 @@
 // The session fills it with the mail's subject, To, Cc, hidden recipients,
 // attachments, security state and warning text, and calls showModal(),
 // which hands it to the installed ConfirmationPresenter and returns 1 only
-// when the user explicitly confirmed, 2 otherwise. The model gives every
+// when the user explicitly confirmed, 2 otherwise; getEnd() then says how
+// the question ended. The model gives every
 // presenter the same rows: recipients split at commas, each flagged (red,
 // "x") when its address is outside the authorized domains; attachments with
 // "x", "IRM" or "PWD"; security phrases flagged when unprotected or
@@ -61,6 +62,8 @@ public:
 
     // Asks the presenter; 1 only for an explicit confirmation, else 2.
     int showModal();
+    // How the last showModal() ended (Cancelled before any).
+    ConfirmationEnd getEnd() const { return end_; }
 
     // What presenters show.
     std::vector<ConfirmationRow> toRows() const { return recipientRows(to_); }
@@ -88,6 +91,7 @@ private:
     PatternList authorizedDomains_;
     LinkedList* attachments_ = nullptr;
     int timeout_;
+    ConfirmationEnd end_ = ConfirmationEnd::Cancelled;
 };
 
 } // namespace MAIL

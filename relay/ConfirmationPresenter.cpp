@@ -15,13 +15,30 @@ std::shared_ptr<ConfirmationPresenter> installed;
 
 } // namespace
 
-void CancelToken::cancel()
+void CancelToken::cancel(ConfirmationEnd why)
 {
     {
         std::lock_guard guard(lock_);
+        if (!cancelled_ && !explained_)
+            why_ = why;
         cancelled_ = true;
     }
     signal_.notify_all();
+}
+
+void CancelToken::explain(ConfirmationEnd why)
+{
+    std::lock_guard guard(lock_);
+    if (cancelled_ || explained_)
+        return;
+    why_ = why;
+    explained_ = true;
+}
+
+ConfirmationEnd CancelToken::reason() const
+{
+    std::lock_guard guard(lock_);
+    return why_;
 }
 
 bool CancelToken::isCancelled() const

@@ -7,6 +7,9 @@
 // other end is 2: Cancel, Escape, closing, the countdown, a newer
 // confirmation, shut-down, an exception, no presenter at all. A presenter
 // watches its CancelToken and returns within a second of a cancel request.
+// A 2 that was not the user's own answer is explained on the token (the
+// countdown ran out, no one could be asked), so the record of decisions can
+// say why the mail was not sent; a cancel request brings its own reason.
 //
 // Also here: the CancelToken and the Countdown that presenters share.
 #pragma once
@@ -20,18 +23,37 @@
 namespace MAIL {
 class AddressConfirmationDialog;
 
+// How a confirmation ended.
+enum class ConfirmationEnd {
+    Confirmed,   // the user confirmed
+    Cancelled,   // the user said no (Cancel, Escape, the close box, a "no")
+    TimedOut,    // the countdown ran out
+    Replaced,    // a newer confirmation took its place
+    ShutDown,    // the program is ending
+    NoOneToAsk,  // no terminal, no display, no presenter, a presenter that failed
+};
+
 // A cancel request that a waiting presenter can block on.
 class CancelToken {
 public:
-    void cancel();
+    // Requests the cancel. The first reason given, by a cancel or by
+    // explain(), is the one that stays.
+    void cancel(ConfirmationEnd why = ConfirmationEnd::Cancelled);
     bool isCancelled() const;
     // Waits up to the limit for a cancel request; true when cancelled.
     bool waitFor(int milliseconds) const;
+    // A presenter's reason for a 2 that was not the user's answer.
+    void explain(ConfirmationEnd why);
+    // Why the confirmation was not confirmed: the first reason given, else
+    // Cancelled.
+    ConfirmationEnd reason() const;
 
 private:
     mutable std::mutex lock_;
     mutable std::condition_variable signal_;
     bool cancelled_ = false;
+    ConfirmationEnd why_ = ConfirmationEnd::Cancelled;
+    bool explained_ = false;
 };
 
 // The countdown of a confirmation: with a timeout of T seconds the label

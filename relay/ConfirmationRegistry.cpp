@@ -18,7 +18,7 @@ bool ConfirmationRegistry::open(CancelToken& token)
     if (open_ != nullptr) {
         debug(getLogWriter(),
               "AddressConfirmationDialog#AddressConfirmationDialog,2,Found an ConfirmationDialog and Post cancel");
-        open_->cancel();
+        open_->cancel(ConfirmationEnd::Replaced);
     }
     open_ = &token;
     return true;
@@ -37,7 +37,7 @@ void ConfirmationRegistry::cancelOpen(bool closing)
     if (closing)
         closed_ = true;
     if (open_ != nullptr)
-        open_->cancel();
+        open_->cancel(ConfirmationEnd::ShutDown);
 }
 
 void ConfirmationRegistry::reopen()

@@ -29,6 +29,7 @@
 #include "foundation/Thread.h"
 #include "policy/PatternList.h"
 #include "relay/ClientReader.h"
+#include "relay/DecisionRecord.h"
 #include "relay/MailTransaction.h"
 #include "relay/ProxyReply.h"
 #include "relay/ReplyReader.h"
@@ -171,6 +172,8 @@ private:
     MAIL::ClientReader clientReader_{clientSocket_};
     // The mail under way; none between mails.
     std::unique_ptr<MAIL::MailTransaction> mail_;
+    // What became of the mail being judged; written once by confirm().
+    MAIL::DecisionRecord record_;
     int mailCounter_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;
     bool authResponsePending_ = false;

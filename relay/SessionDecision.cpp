@@ -1,6 +1,7 @@
 // The judgement of a mail whose data has ended: who it goes to (including
 // the hidden recipients), what it carries, how it is protected, and whether
-// the user must confirm it before it is forwarded.
+// the user must confirm it before it is forwarded. Every judged mail leaves
+// exactly one line in the record of decisions, whichever way it ends.
 #include "relay/SMTPCommunicator.h"
 
 #include "analysis/message/AttachedFiles.h"
@@ -8,6 +9,7 @@
 #include "config/LogWriter.h"
 #include "foundation/Exception.h"
 #include "relay/AddressConfirmationDialog.h"
+#include "relay/Addresses.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionText.h"
@@ -30,6 +32,71 @@ const char* verdictMessage(bool irm, bool smime)
            "recipients.";
 }
 
+// Where the confirmation places a recipient: in To or Cc when a token
+// there has its address, else among the hidden recipients.
+const char* placeOf(const std::string& address, const std::vector<std::string>& to, const std::vector<std::string>& cc)
+{
+    const auto in = [&address](const std::vector<std::string>& shown) {
+        return std::any_of(shown.begin(), shown.end(),
+                           [&address](const std::string& candidate) { return equalsIgnoringCase(candidate, address); });
+    };
+    if (!address.empty() && in(to))
+        return "to";
+    if (!address.empty() && in(cc))
+        return "cc";
+    return "bcc";
+}
+
+std::vector<std::string> tokenAddresses(const std::string& text)
+{
+    std::vector<std::string> addresses;
+    for (const std::string& token : addressTokens(text))
+        addresses.push_back(headerTokenAddress(token));
+    return addresses;
+}
+
+// What the record knows of a mail before anything is decided.
+DecisionRecord startRecord(const MailTransaction& mail, const std::string& subject)
+{
+    DecisionRecord record;
+    if (const MailHeader* id = mail.headers.getHeaders().find("Message-ID"))
+        record.messageId = std::string(trimView(id->getValue().view()));
+    record.subject = subject;
+    record.from = envelopeAddress(mail.sender());
+    const std::vector<std::string> to = tokenAddresses(textOf(mail.headers.getTo()));
+    const std::vector<std::string> cc = tokenAddresses(textOf(mail.headers.getCc()));
+    for (const RecipientRecord& r : mail.recipients())
+        record.recipients.push_back({r.address, placeOf(r.address, to, cc), r.trusted, r.authorized});
+    record.irm = mail.headers.isIRMProtected();
+    record.smime = mail.headers.isSMIMEEncrypted();
+    return record;
+}
+
+// What the question showed and how it ended, into the record.
+void recordQuestion(DecisionRecord& record, const AddressConfirmationDialog& dialog)
+{
+    for (const ConfirmationRow& row : dialog.attachmentRows())
+        record.attachments.push_back({row.first, row.second});
+    const std::string message = dialog.messageText();
+    for (std::size_t start = 0; start < message.size();) {
+        const std::size_t end = std::min(message.find("\r\n", start), message.size());
+        record.warnings.push_back(message.substr(start, end - start));
+        start = end + 2;
+    }
+    record.decidedBy = DecidedBy::User;
+    switch (dialog.getEnd()) {
+    case ConfirmationEnd::Confirmed: break;  // the forwarding tells how it went
+    case ConfirmationEnd::Cancelled: record.decision = MailOutcome::Cancelled; break;
+    case ConfirmationEnd::TimedOut: record.decision = MailOutcome::Timeout; break;
+    case ConfirmationEnd::Replaced: record.decision = MailOutcome::Replaced; break;
+    case ConfirmationEnd::ShutDown:
+    case ConfirmationEnd::NoOneToAsk:
+        record.decision = MailOutcome::Cancelled;
+        record.decidedBy = DecidedBy::Nobody;
+        break;
+    }
+}
+
 } // namespace
 
 void SMTPCommunicator::resetServerQuietly()
@@ -49,6 +116,7 @@ void SMTPCommunicator::resetServerQuietly()
 
 void SMTPCommunicator::refuseData(ProxyReply reply, const char* notice, const std::string& subject)
 {
+    record_.decision = MailOutcome::Refused;
     showErrorBalloon(subjectNotice(notice, balloonSubject(subject, 210)));
     sendToClient(reply);
     resetServerQuietly();
@@ -88,6 +156,7 @@ SMTPCommunicator::Decision SMTPCommunicator::ask(const std::string& subject)
     // The dialog's contract: 1 only for an explicit confirmation.
     const Decision decision = dialog.showModal() == 1 ? Decision::Send : Decision::Cancel;
     confirming_.store(false);
+    recordQuestion(record_, dialog);
     return decision;
 }
 
@@ -99,6 +168,12 @@ int SMTPCommunicator::confirm()
     mail.spool.close();
     const std::string subject = textOf(mail.headers.getSubject());
     Decision decision = Decision::Send;
+    record_ = startRecord(mail, subject);
+    // Written however confirm() is left, a failure that ends the session too.
+    struct Written {
+        const DecisionRecord& record;
+        ~Written() { recordDecision(record); }
+    } written{record_};
 
     if (!mail.spool.isComplete()) {
         // Never forwarded partly: the mail is refused as a whole.

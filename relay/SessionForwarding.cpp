@@ -4,7 +4,8 @@
 // and every read, and stops at the first failure: the server connection is
 // then closed before the end mark, so no server ever receives a mail with a
 // hole in it, and the client hears that its mail was not sent. The client
-// gets the server's own reply to the data, never a 250 of ours.
+// gets the server's own reply to the data, never a 250 of ours. The record
+// of decisions says "sent" only for a 2xx to the end of the data.
 #include "relay/SMTPCommunicator.h"
 
 #include "config/LogWriter.h"
@@ -60,10 +61,20 @@ private:
     std::size_t size_ = 0;
 };
 
+// The last line of a server reply, without its line end.
+std::string lastReplyLine(std::string_view reply)
+{
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r'))
+        reply.remove_suffix(1);
+    const std::size_t start = reply.rfind('\n');
+    return std::string(start == std::string_view::npos ? reply : reply.substr(start + 1));
+}
+
 } // namespace
 
 void SMTPCommunicator::lostServer(const std::string& subject)
 {
+    record_.decision = MailOutcome::Failed;
     closeServer();
     showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
     sendToClient(ProxyReply::LostServerWhileSending);
@@ -106,6 +117,7 @@ int SMTPCommunicator::sendData(const std::string& subject)
     if (code != 354) {
         // The server refused the data: the client hears the server's reason.
         trace(log, "SMTPCommunicator#sendData,3,SMTP back error(maybe not acceptable)");
+        record_.decision = MailOutcome::Failed;
         showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
         sendToClient(reply);
         setStage(Stage::Closing);
@@ -163,6 +175,8 @@ int SMTPCommunicator::sendData(const std::string& subject)
         return 0;
     }
     debug(log, "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
+    record_.decision = is2xx(code) ? MailOutcome::Sent : MailOutcome::Failed;
+    record_.serverReply = lastReplyLine(reply);
     sendToClient(reply);
     if (code == 250)
         showTimedBalloon(subjectNotice("Sent a mail:", balloonSubject(subject, 210)), 3);

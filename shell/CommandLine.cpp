@@ -2,8 +2,13 @@
 
 #include "config/ProxyConfiguration.h"
 #include "foundation/String.h"
+#include "foundation/VisibleText.h"
 #include "relay/ServerSecurity.h"
 #include "shell/SettingsValidation.h"
+
+#include <algorithm>
+#include <ctime>
+#include <string_view>
 
 namespace MAIL {
 
@@ -24,6 +29,7 @@ const char* usageText()
            "  --proxy-port N       the port Pelorus listens on\n"
            "  --listen ADDRESS     the IPv4 address Pelorus listens on (default 127.0.0.1)\n"
            "  --verbose            print diagnostic lines on standard output\n"
+           "  --decisions [N]      print the last N decisions (default 20) and exit\n"
            "  --version            print the version and exit\n"
            "  --help               print this text and exit\n"
            "\n"
@@ -43,6 +49,12 @@ bool parseCommandLine(const std::vector<std::string>& arguments, ProgramOptions&
             options.version = true;
         else if (word == "--help" || word == "-h")
             options.help = true;
+        else if (word == "--decisions") {
+            options.decisions = true;
+            // N is optional: the next word is it unless it is an option.
+            if (i + 1 < arguments.size() && !arguments[i + 1].starts_with("--"))
+                options.decisionCount = arguments[++i];
+        }
         else if (word == "--server")
             target = &options.server;
         else if (word == "--port")
@@ -133,6 +145,120 @@ bool applySettingOptions(const ProgramOptions& options, std::string& message, st
         return false;
     }
     return true;
+}
+
+namespace {
+
+constexpr std::size_t DefaultDecisions = 20;
+constexpr std::size_t MostDecisions = 10000;
+
+// Columns of the table; the subject takes what is left of 80.
+constexpr std::size_t TimeWidth = 19;
+constexpr std::size_t DecisionWidth = 9;
+constexpr std::size_t CountWidth = 4;
+constexpr std::size_t RecipientWidth = 20;
+constexpr std::size_t LineWidth = 80;
+constexpr std::size_t Gap = 2;
+constexpr std::size_t SubjectWidth = LineWidth - TimeWidth - DecisionWidth - CountWidth - RecipientWidth - 4 * Gap;
+
+// Screen columns of one character: two for the wide East Asian ranges.
+std::size_t columnsOf(char32_t c)
+{
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+                      (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1FAFF) || (c >= 0x20000 && c <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
+// The character at text[i] (well-formed UTF-8) and its length in bytes.
+char32_t decodeAt(const std::string& text, std::size_t i, std::size_t& length)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
+        c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    return c;
+}
+
+// Text from the record, escaped, cut to width columns ("..." marks a cut)
+// and padded to width.
+std::string cell(std::string_view raw, std::size_t width)
+{
+    const std::string text = visibleText(raw, false);  // well-formed UTF-8, no controls
+    std::size_t used = 0;
+    std::size_t kept = 0;      // bytes that fit with room left for "..."
+    std::size_t keptUsed = 0;  // their columns
+    bool cut = false;
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        const std::size_t columns = columnsOf(decodeAt(text, i, length));
+        if (used + columns > width) {
+            cut = true;
+            break;
+        }
+        used += columns;
+        if (used + 3 <= width) {
+            kept = i + length;
+            keptUsed = used;
+        }
+    }
+    if (cut)
+        return text.substr(0, kept) + "..." + std::string(width - keptUsed - 3, ' ');
+    return text + std::string(width - used, ' ');
+}
+
+std::string localTime(std::time_t time)
+{
+    std::tm parts{};
+    char text[32] = "";
+    if (::localtime_r(&time, &parts) != nullptr)
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+std::string row(const std::string& time, const std::string& decision, const std::string& count,
+                const std::string& recipient, const std::string& subject)
+{
+    const std::string gap(Gap, ' ');
+    std::string line = cell(time, TimeWidth) + gap + cell(decision, DecisionWidth) + gap +
+                       std::string(CountWidth - std::min(count.size(), CountWidth), ' ') + count + gap +
+                       cell(recipient, RecipientWidth) + gap + cell(subject, SubjectWidth);
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line + "\n";
+}
+
+} // namespace
+
+std::optional<std::size_t> decisionCount(const ProgramOptions& options)
+{
+    if (!options.decisionCount)
+        return DefaultDecisions;
+    const std::string& text = *options.decisionCount;
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const std::size_t count = std::stoul(text);
+    if (count < 1 || count > MostDecisions)
+        return std::nullopt;
+    return count;
+}
+
+std::string decisionsTable(const RecentDecisions& recent)
+{
+    std::string out;
+    if (recent.entries.empty()) {
+        out = "No decisions recorded yet.\n";
+    } else {
+        out = row("Time", "Decision", "Rcpt", "First recipient", "Subject");
+        for (const RecentDecision& entry : recent.entries)
+            out += row(localTime(entry.time), entry.decision, std::to_string(entry.recipientCount),
+                       entry.firstRecipient, entry.subject);
+    }
+    if (recent.broken == 1)
+        out += "Note: 1 line that is no record was skipped.\n";
+    else if (recent.broken > 1)
+        out += "Note: " + std::to_string(recent.broken) + " lines that are no record were skipped.\n";
+    return out;
 }
 
 } // namespace MAIL

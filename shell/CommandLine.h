@@ -3,15 +3,20 @@
 //   pelorus [--headless] [--verbose] [--server HOST] [--port N]
 //           [--security none|starttls|tls] [--ca-file PATH]
 //           [--verify-server 0|1] [--proxy-port N] [--listen ADDRESS]
-//           [--version] [--help]
+//           [--decisions [N]] [--version] [--help]
 //
 // parseCommandLine() only reads the words; checkSettingOptions() checks
 // every given setting with its own field's rule; applySettingOptions()
 // checks them all before any is stored, and stores them as the Properties
 // dialog would. The program checks before it takes the single-instance
-// lock and stores only once it holds it.
+// lock and stores only once it holds it. --decisions, like --version, is
+// answered at once, without the lock: it reads the record of decisions
+// while another copy of the program writes it.
 #pragma once
 
+#include "relay/DecisionRecord.h"
+
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +28,8 @@ struct ProgramOptions {
     bool verbose = false;
     bool version = false;
     bool help = false;
+    bool decisions = false;
+    std::optional<std::string> decisionCount;
     std::optional<std::string> server;
     std::optional<std::string> port;
     std::optional<std::string> proxyPort;
@@ -49,5 +56,14 @@ bool applySettingOptions(const ProgramOptions& options, std::string& message, st
 
 // The --help text.
 const char* usageText();
+
+// How many decisions --decisions shows: 20 unless N is given; nothing for
+// an N outside 1 to 10000.
+std::optional<std::size_t> decisionCount(const ProgramOptions& options);
+
+// The --decisions table: local time, decision, recipient count, first
+// recipient and subject, each line at most 80 columns, with a closing note
+// for lines that were skipped. Text from the record is shown escaped.
+std::string decisionsTable(const RecentDecisions& recent);
 
 } // namespace MAIL

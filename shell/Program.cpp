@@ -4,6 +4,7 @@
 #include "config/ProxyConfiguration.h"
 #include "foundation/Diagnostics.h"
 #include "foundation/FileDescriptor.h"
+#include "relay/DecisionRecord.h"
 #include "relay/SMTPMessage.h"
 #include "relay/SMTPProxy.h"
 #include "shell/SingleInstance.h"
@@ -140,6 +141,15 @@ std::optional<int> startProgram(int argc, char** argv, StartedProgram& started)
     }
     if (started.options.version) {
         std::puts("Pelorus Version 1.0.0.9");
+        return 0;
+    }
+    if (started.options.decisions) {
+        const std::optional<std::size_t> count = decisionCount(started.options);
+        if (!count) {
+            std::fputs("pelorus: --decisions takes a number from 1 to 10000.\n", stderr);
+            return 2;
+        }
+        std::fputs(decisionsTable(readRecentDecisions(decisionFolder(), *count)).c_str(), stdout);
         return 0;
     }
     if (started.options.verbose)

@@ -3,12 +3,13 @@
 // prepareProcess() runs first, before any thread exists: SIGPIPE ignored,
 // SIGINT, SIGTERM and SIGHUP blocked (the front end waits for them on a
 // signalfd), the locale set once. startProgram() parses the command line,
-// checks the settings it names, creates the log, takes the single-instance
-// lock, and only then stores those settings and removes the mails an
-// earlier run left behind; it answers an exit status when the program must
-// end there. runHeadless() is the terminal front end. listenerFailure()
-// turns a listener that cannot be created into the message and exit status
-// the user gets. endProcess() ends a program whose front end has returned.
+// answers --help, --version and --decisions at once, checks the settings
+// it names, creates the log, takes the single-instance lock, and only then
+// stores those settings and removes the mails an earlier run left behind;
+// it answers an exit status when the program must end there.
+// runHeadless() is the terminal front end. listenerFailure() turns a
+// listener that cannot be created into the message and exit status the
+// user gets. endProcess() ends a program whose front end has returned.
 #pragma once
 
 #include "foundation/Mutex.h"

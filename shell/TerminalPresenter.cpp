@@ -303,6 +303,7 @@ int TerminalPresenter::present(const AddressConfirmationDialog& model, CancelTok
     if (!isForegroundTerminal(options_.input)) {
         error(getLogWriter(), "TerminalPresenter#present,1,No terminal to confirm this mail, so cancel it");
         screen_->insertAbove(block + NoTerminalText + "\n");
+        cancel.explain(ConfirmationEnd::NoOneToAsk);
         return 2;
     }
     const milliseconds slice = std::min(options_.tick, CancelSlice);
@@ -321,11 +322,17 @@ int TerminalPresenter::ask(const AddressConfirmationDialog& model, CancelToken& 
     Countdown countdown = model.makeCountdown();
     if (!screen_->open(block, countdownText(countdown.remaining()), input, capableTerminal(options_.output))) {
         error(getLogWriter(), "TerminalPresenter#ask,1,The confirmation could not be shown, so cancel it");
+        cancel.explain(ConfirmationEnd::NoOneToAsk);
         return 2;
     }
     const auto finish = [this](int result, const std::string& line, bool newlineFirst) {
         screen_->close(line, newlineFirst);
         return result;
+    };
+    // The user is gone from the terminal: nobody can answer any more.
+    const auto unanswerable = [&] {
+        cancel.explain(ConfirmationEnd::NoOneToAsk);
+        return finish(2, NoTerminalText, true);
     };
 
     const milliseconds slice = std::min(options_.tick, CancelSlice);
@@ -337,33 +344,35 @@ int TerminalPresenter::ask(const AddressConfirmationDialog& model, CancelToken& 
         steady_clock::time_point now = steady_clock::now();
         while (now >= nextTick) {
             const std::optional<std::string> label = countdown.tick();
-            if (!label)
+            if (!label) {
+                cancel.explain(ConfirmationEnd::TimedOut);
                 return finish(2, "Cancelled: no answer in time.", true);
+            }
             screen_->tick(*label, countdown.remaining());
             nextTick += options_.tick;
         }
         if (!isForegroundTerminal(input))
-            return finish(2, NoTerminalText, true);
+            return unanswerable();
 
         const auto wait = std::min(std::chrono::ceil<milliseconds>(nextTick - now), slice);
         pollfd ready{input, POLLIN, 0};
         const int polled = ::poll(&ready, 1, static_cast<int>(wait.count()));
         if (polled < 0 && errno != EINTR)
-            return finish(2, NoTerminalText, true);
+            return unanswerable();
         if (polled <= 0)
             continue;
         if ((ready.revents & POLLIN) == 0)  // hung up, or no longer readable
-            return finish(2, NoTerminalText, true);
+            return unanswerable();
         // Reading from the background would stop the whole proxy.
         if (!isForegroundTerminal(input))
-            return finish(2, NoTerminalText, true);
+            return unanswerable();
 
         char bytes[256];
         const ssize_t got = ::read(input, bytes, sizeof bytes);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            return finish(2, NoTerminalText, true);
+            return unanswerable();
         }
         if (got == 0)
             return finish(2, "Cancelled.", true);  // end of input

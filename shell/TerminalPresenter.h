@@ -12,7 +12,9 @@
 // Only a terminal on the input, with the proxy in its foreground process
 // group, can confirm (reading from the background would stop the whole
 // proxy). Without one the confirmation is printed, followed by
-// "Cancelled: no one to confirm this mail.", and the mail is cancelled.
+// "Cancelled: no one to confirm this mail.", and the mail is cancelled. The
+// token is told why: TimedOut for the countdown, NoOneToAsk when no one is
+// at the terminal.
 //
 // One question is open at a time: the registry cancels the older one when a
 // newer confirmation is shown, and the newer waits until the older has left

@@ -55,6 +55,8 @@ public:
     // 1 when the enabled OK button ended the window, 2 otherwise.
     int answer() const { return confirmed_ ? 1 : 2; }
     bool hasEnded() const { return ended_; }
+    // True when the countdown ended the window.
+    bool timedOut() const { return countdown_.remaining() < 0; }
 
     // Shows the window centred, above other windows, raised and active.
     void showOnTop();

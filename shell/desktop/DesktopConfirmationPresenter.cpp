@@ -26,15 +26,15 @@ constexpr int WaitSlice = 100;
 struct Request {
     explicit Request(ConfirmationContent shownContent) : content(std::move(shownContent)) {}
 
-    // Records the answer; only the first one counts.
-    void finish(int result)
+    // Records how it ended; only the first end counts.
+    void finish(ConfirmationEnd end)
     {
         {
             std::lock_guard guard(lock);
             if (finished)
                 return;
             finished = true;
-            answer = result;
+            answer = end;
         }
         signal.notify_all();
     }
@@ -43,8 +43,8 @@ struct Request {
         std::lock_guard guard(lock);
         return finished;
     }
-    // The answer, once there is one within the limit.
-    std::optional<int> waitFor(int milliseconds)
+    // The end, once there is one within the limit.
+    std::optional<ConfirmationEnd> waitFor(int milliseconds)
     {
         std::unique_lock guard(lock);
         if (!signal.wait_for(guard, std::chrono::milliseconds(milliseconds), [this] { return finished; }))
@@ -59,7 +59,7 @@ private:
     std::mutex lock;
     std::condition_variable signal;
     bool finished = false;
-    int answer = 2;
+    ConfirmationEnd answer = ConfirmationEnd::Cancelled;
 };
 
 } // namespace
@@ -95,39 +95,45 @@ struct DesktopConfirmationPresenter::Core {
         if (request->isFinished())
             return;  // its session stopped waiting before the window was made
         if (isClosed()) {
-            request->finish(2);
+            request->finish(ConfirmationEnd::ShutDown);
             return;
         }
         // A newer confirmation replaces the open one, which is cancelled now.
         for (const std::shared_ptr<Request>& older : std::vector(open))
-            end(older, false);
+            end(older, false, ConfirmationEnd::Replaced);
 
         ConfirmationWindow* window = nullptr;
         try {
             window = new ConfirmationWindow(request->content, clock);
         } catch (...) {
             error(getLogWriter(), "DesktopConfirmationPresenter#show,1,The confirmation window could not be made");
-            request->finish(2);
+            request->finish(ConfirmationEnd::NoOneToAsk);
             return;
         }
         request->window = window;
         open.push_back(request);
         std::weak_ptr<Core> weak = self;
         QObject::connect(window, &QDialog::finished, window, [weak, request, window] {
-            request->finish(window->answer());
+            if (window->answer() == 1)
+                request->finish(ConfirmationEnd::Confirmed);
+            else
+                request->finish(window->timedOut() ? ConfirmationEnd::TimedOut : ConfirmationEnd::Cancelled);
             if (std::shared_ptr<Core> core = weak.lock())
                 core->forget(request);
             window->deleteLater();
         });
         window->showOnTop();
-        showInfoBalloon(AddressConfirmationDialog::Title);
+        // Where a window cannot put itself above the others (Wayland), the
+        // notice is what tells the user that a question waits, and which.
+        showInfoBalloon(std::string(AddressConfirmationDialog::Title) + "\r\n" +
+                        visibleText(request->content.subject, false));
     }
 
     // GUI thread: ends the request's window with Cancel (deleting it at
     // once when asked, else when the loop next runs).
-    void end(const std::shared_ptr<Request>& request, bool deleteNow)
+    void end(const std::shared_ptr<Request>& request, bool deleteNow, ConfirmationEnd why)
     {
-        request->finish(2);
+        request->finish(why);
         QPointer<ConfirmationWindow> window = request->window;
         if (window)
             window->cancel();
@@ -149,7 +155,7 @@ struct DesktopConfirmationPresenter::Core {
             closed = true;
         }
         for (const std::shared_ptr<Request>& request : std::vector(open))
-            end(request, true);
+            end(request, true, ConfirmationEnd::ShutDown);
     }
 };
 
@@ -203,26 +209,35 @@ DesktopConfirmationPresenter::~DesktopConfirmationPresenter()
 
 int DesktopConfirmationPresenter::present(const AddressConfirmationDialog& model, CancelToken& cancel)
 {
-    if (core_->isClosed())
+    if (core_->isClosed()) {
+        cancel.explain(ConfirmationEnd::NoOneToAsk);
         return 2;
+    }
     if (isGuiThread()) {
         // Waiting here would stop the very loop that shows the window.
         error(getLogWriter(), "DesktopConfirmationPresenter#present,2,Asked on the GUI thread, so cancel it");
+        cancel.explain(ConfirmationEnd::NoOneToAsk);
         return 2;
     }
     auto request = std::make_shared<Request>(ConfirmationContent::from(model));
     std::shared_ptr<Core> core = core_;
     if (!core->post([core, request] { core->show(core, request); }, false)) {
         debug(getLogWriter(), "DesktopConfirmationPresenter#present,1,No window can be shown, so cancel it");
+        cancel.explain(ConfirmationEnd::NoOneToAsk);
         return 2;
     }
     for (;;) {
-        if (std::optional<int> answer = request->waitFor(WaitSlice))
-            return *answer == 1 ? 1 : 2;
+        if (std::optional<ConfirmationEnd> end = request->waitFor(WaitSlice)) {
+            if (*end == ConfirmationEnd::Confirmed)
+                return 1;
+            cancel.explain(*end);
+            return 2;
+        }
         if (cancel.isCancelled() || core->isClosed()) {
             // Answer now; the window, if it was made, closes on the GUI thread.
-            request->finish(2);
-            core->post([core, request] { core->end(request, false); }, true);
+            cancel.explain(ConfirmationEnd::ShutDown);
+            request->finish(ConfirmationEnd::ShutDown);
+            core->post([core, request] { core->end(request, false, ConfirmationEnd::ShutDown); }, true);
             return 2;
         }
     }

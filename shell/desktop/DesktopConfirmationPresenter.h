@@ -9,9 +9,10 @@
 // older window ends with Cancel the moment the newer one opens), the
 // CancelToken, shutDown(), a GUI that has ended or never ran, a window that
 // could not be created, a present() called on the GUI thread itself (it
-// would wait on its own loop). When a window opens, the notification
-// "Recipients Confirmation - Pelorus" is sent too, so a window that a
-// compositor keeps behind others is still noticed.
+// would wait on its own loop). The token is told why a 2 was not the
+// user's own answer (the countdown, a newer window, no GUI). When a window
+// opens, the notification "Recipients Confirmation - Pelorus" is sent too,
+// so a window that a compositor keeps behind others is still noticed.
 //
 // Construct it on the GUI thread, after the QApplication; it may then be
 // shared with setConfirmationPresenter().
