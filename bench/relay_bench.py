@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The relay's speed and memory, through the proxy and directly.
 
-  relay_bench.py PELORUS_EXECUTABLE [--tls-only]
+  relay_bench.py PELORUS_EXECUTABLE [--tls-only | --link-only]
 
 Starts postfix's smtp-sink on 127.0.0.1, the given pelorus (headless, its
 own folders, the benchmark recipient fully trusted so no confirmation is
@@ -13,6 +13,11 @@ The STARTTLS case sends the 25 MB mails to bench/tls_sink.py (certificate
 from a test CA made here with the openssl command) through a pelorus set to
 "--security starttls", and directly with STARTTLS from the same client
 (--tls-only runs this case alone, without postfix's tools).
+
+The slow-link case puts bench/delay_link.py, which holds every chunk 25 ms
+each way, in front of smtp-sink, and sends one pipelined mail to 20 fully
+trusted recipients through it, directly and through a pelorus whose server
+is the link; it reports the extra round trips (--link-only runs it alone).
 """
 import os
 import re
@@ -69,7 +74,7 @@ def wait_listening(port, seconds=20):
 
 
 class Proxy:
-    def __init__(self, executable, sink_port, extra=()):
+    def __init__(self, executable, sink_port, extra=(), trusted=(RECIPIENT,)):
         self.home = tempfile.mkdtemp(prefix="pelorus-bench-")
         self.port = free_port()
         self.env = {"HOME": self.home, "PATH": "/usr/bin:/bin", "LC_ALL": "C.UTF-8"}
@@ -80,7 +85,7 @@ class Proxy:
                          "TEMP": self.home + "/tmp"})
         os.makedirs(os.path.join(self.home, "config/Pelorus"))
         with open(os.path.join(self.home, "config/Pelorus/TrustedRecipient.plx"), "w") as f:
-            f.write(RECIPIENT + "\n")
+            f.write("".join(address + "\n" for address in trusted))
         self.proc = subprocess.Popen([executable, "--headless", "--server", "127.0.0.1", "--port", str(sink_port),
                                       "--proxy-port", str(self.port), *extra],
                                      env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -302,6 +307,77 @@ def tls_rows(executable):
             ("  proxy CPU for the STARTTLS case", "%.2f s a round" % cpu, "", "")]
 
 
+LINK_DELAY = 0.025
+LINK_RECIPIENTS = ["r%d@example.com" % i for i in range(20)]
+
+
+class DelayLink:
+    def __init__(self, target_port):
+        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "delay_link.py"), str(target_port),
+                                      str(LINK_DELAY)], stdout=subprocess.PIPE)
+        self.port = int(self.proc.stdout.readline())
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+def pipelined_mail(port):
+    """One mail to LINK_RECIPIENTS with the envelope in one write, as a
+    pipelining client sends it: seconds from connecting to the data's 250,
+    and the seconds of the EHLO exchange (one round trip)."""
+    started = time.monotonic()
+    with socket.create_connection(("127.0.0.1", port)) as s:
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        reader = s.makefile("rb")
+
+        def reply(code):
+            while True:
+                line = reader.readline()
+                if line[3:4] != b"-":
+                    break
+            if not line.startswith(code):
+                raise SystemExit("unexpected reply %r" % line)
+
+        reply(b"220")
+        ehlo = time.monotonic()
+        s.sendall(b"EHLO bench\r\n")
+        reply(b"250")
+        ehlo = time.monotonic() - ehlo
+        s.sendall(b"MAIL FROM:<alice@example.com>\r\n" +
+                  b"".join(b"RCPT TO:<%s>\r\n" % r.encode() for r in LINK_RECIPIENTS) + b"DATA\r\n")
+        for _ in range(len(LINK_RECIPIENTS) + 1):
+            reply(b"250")
+        reply(b"354")
+        s.sendall(b"Subject: slow link\r\n\r\nhello\r\n.\r\n")
+        reply(b"250")
+        elapsed = time.monotonic() - started
+        s.sendall(b"QUIT\r\n")
+        reply(b"221")
+    return elapsed, ehlo
+
+
+def slow_link_rows(executable, sink):
+    link = DelayLink(sink.port)
+    proxy = Proxy(executable, link.port, trusted=LINK_RECIPIENTS)
+    try:
+        pairs = []
+        for _ in range(ROUNDS):
+            direct = counted(sink, 1, lambda: pipelined_mail(link.port))
+            pairs.append((direct, counted(sink, 1, lambda: pipelined_mail(proxy.port))))
+    finally:
+        proxy.stop()
+        link.stop()
+    # A round trip as the link really gives it: the direct EHLO exchange.
+    round_trip = sorted(direct[1] for direct, _ in pairs)[len(pairs) // 2]
+    pairs.sort(key=lambda pair: pair[1][0] - pair[0][0])
+    direct, through = (pair[0] for pair in pairs[len(pairs) // 2])
+    return [("one pipelined mail to 20 recipients, 25 ms link: extra round trips through the proxy",
+             "%.2f" % ((through - direct) / round_trip), "<= 1",
+             "median of %d pairs: direct %.3f s (%.1f round trips of %.1f ms), proxy %.3f s" %
+             (ROUNDS, direct, direct / round_trip, round_trip * 1000, through))]
+
+
 # Each comparison runs this many rounds, direct and through the proxy in
 # turn, and reports the median round: one round on a shared 2-core machine
 # swings by a third either way.
@@ -324,6 +400,12 @@ def main():
         print_rows(tls_rows(executable))
         return
     sink = Sink()
+    if len(sys.argv) > 2 and sys.argv[2] == "--link-only":
+        try:
+            print_rows(slow_link_rows(executable, sink))
+        finally:
+            sink.stop()
+        return
     proxy = Proxy(executable, sink.port)
     rows = []
     try:
@@ -367,6 +449,9 @@ def main():
         rows.append(("100 concurrent sessions: peak memory (VmHWM)", "%.1f MB" % (peak / 1024), "< 64 MB", ""))
     finally:
         proxy.stop()
+    try:
+        rows += slow_link_rows(executable, sink)
+    finally:
         sink.stop()
     rows += tls_rows(executable)
     print_rows(rows)

@@ -18,6 +18,8 @@
 
 #include <cstdio>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 using namespace MAIL;
@@ -25,6 +27,15 @@ using namespace MAIL;
 namespace {
 
 constexpr std::string_view LogClass = "SMTPCommunicator";
+
+// Replies and commands are whole when written: each goes out at once, never
+// held back waiting for the peer's acknowledgement of the one before (a
+// group's replies would otherwise reach the client a delayed-ACK later).
+void sendAtOnce(int descriptor)
+{
+    const int on = 1;
+    (void)::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
 
 // By the numbers of SMTPCommunicator::Stage.
 constexpr const char* StageNames[] = {"command", "data", "decided", "closing"};
@@ -37,6 +48,7 @@ SMTPCommunicator::SMTPCommunicator(int clientHandle, std::string server, std::ui
       security_(std::move(security))
 {
     clientSocket_.attach(clientHandle);
+    sendAtOnce(clientHandle);
     debug(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,1,server=[%s] port=[%d]", serverName_.c_str(),
           serverPort_);
     lastProgress_ = std::chrono::steady_clock::now();
@@ -87,6 +99,7 @@ void SMTPCommunicator::connectServer()
         serverFailed(ERR_SERVER_CONNECT);
     }
     serverSocket_.attach(connection.descriptor);
+    sendAtOnce(connection.descriptor);
     // Each connection reads the lists afresh: edits apply from the next one.
     TrustedDomain().load(trustedDomains_);
     TrustedRecipient().load(trustedRecipients_);
