@@ -5,6 +5,7 @@
 #include "foundation/FileDescriptor.h"
 #include "foundation/FileFolder.h"
 #include "foundation/UserFolders.h"
+#include "policy/OrganisationLists.h"
 
 #include <cerrno>
 #include <map>
@@ -234,7 +235,10 @@ std::mutex& fileLock(const std::string& path)
 
 } // namespace
 
-ListFile::ListFile(const char* fileName, const char* className) : path_(locate(fileName)), className_(className) {}
+ListFile::ListFile(const char* fileName, const char* className)
+    : path_(locate(fileName)), fileName_(fileName), className_(className)
+{
+}
 
 ListFile::~ListFile() = default;
 
@@ -262,6 +266,13 @@ ListFile::ReadResult ListFile::read(const std::function<void(std::unique_ptr<Str
     case OpenState::Open:
         break;
     }
+    return readOpen(fd.get(), path_, sink);
+}
+
+ListFile::ReadResult ListFile::readOpen(int fd, const std::string& path,
+                                        const std::function<void(std::unique_ptr<String>)>& sink) const
+{
+    ReadResult result;
     EntryParser parser([&](std::string_view entry) {
         if (result.count == MaximumEntries)
             return false;
@@ -269,23 +280,37 @@ ListFile::ReadResult ListFile::read(const std::function<void(std::unique_ptr<Str
         ++result.count;
         return true;
     });
-    const bool complete = readAll(fd.get(), [&](std::string_view bytes) { return parser.feed(bytes); });
+    const bool complete = readAll(fd, [&](std::string_view bytes) { return parser.feed(bytes); });
     if (!complete) {
         // What was read stands: a session works with the entries it got.
         const std::string reason = describe(errno);
         result.state = ReadState::Unreadable;
-        error(getLogWriter(), "%s#load,2,Cannot read %s: %s", className_, path_.c_str(), reason.c_str());
+        error(getLogWriter(), "%s#load,2,Cannot read %s: %s", className_, path.c_str(), reason.c_str());
         return result;
     }
     parser.finish();
     if (parser.stopped()) {
         result.state = ReadState::Truncated;
         error(getLogWriter(), "%s#load,3,More than %d entries in %s: the rest is ignored", className_,
-              MaximumEntries, path_.c_str());
+              MaximumEntries, path.c_str());
         return result;
     }
     result.state = ReadState::Read;
     return result;
+}
+
+int ListFile::readOrganisation(const std::function<void(std::unique_ptr<String>)>& sink) const
+{
+    int count = 0;
+    forEachOrganisationFile(fileName_, className_, [&](int fd, const std::string& path) {
+        count += readOpen(fd, path, sink).count;
+    });
+    return count;
+}
+
+int ListFile::loadOrganisation(LinkedList& list) const
+{
+    return readOrganisation([&](std::unique_ptr<String> entry) { list.addLast(std::move(entry)); });
 }
 
 bool ListFile::underLock(const std::function<bool()>& change)

@@ -1,5 +1,5 @@
-// ListFile: one of the two recipient list files, shared by TrustedDomain
-// and TrustedRecipient.
+// ListFile: one of the list files, shared by TrustedDomain,
+// TrustedRecipient, CautionDomain and CautionAttachment.
 //
 // The files live in the application's config folder (the settings file's
 // folder, made 0700 when missing); without a home folder they are taken from
@@ -19,6 +19,12 @@
 // inside the process and by flock on "<file>.lock" across processes, with
 // the read-modify-write inside the lock. They return whether they
 // succeeded; lastError() then gives the reason as an errno value.
+//
+// Each list also has organisation-wide copies (OrganisationLists.h), read
+// with the same format and limit and never written. Loading into a
+// PatternList adds their entries to the user's; loading into a LinkedList,
+// which is for editing, gives the user's alone, and loadOrganisation the
+// others.
 #pragma once
 
 #include "foundation/LinkedList.h"
@@ -56,6 +62,10 @@ public:
     // deleted.
     bool remove();
 
+    // Appends the entries of the organisation-wide copies at the tail, in
+    // folder and file order; returns how many.
+    int loadOrganisation(LinkedList& list) const;
+
     // The errno value of the last failed save, add or remove.
     int lastError() const { return lastError_; }
 
@@ -82,6 +92,8 @@ protected:
     // line for a file that exists but cannot be read, or holds too many
     // entries. Allocation failure raises Exception -13.
     ReadResult read(const std::function<void(std::unique_ptr<String>)>& sink) const;
+    // The same for every organisation-wide copy; returns how many entries.
+    int readOrganisation(const std::function<void(std::unique_ptr<String>)>& sink) const;
 
     // Under the file's locks: reads the current entries, lets plan decide,
     // and writes the current bytes unchanged followed by the planned lines
@@ -96,8 +108,11 @@ protected:
 private:
     bool underLock(const std::function<bool()>& change);
     bool fail(int error);
+    ReadResult readOpen(int fd, const std::string& path,
+                        const std::function<void(std::unique_ptr<String>)>& sink) const;
 
     std::string path_;
+    const char* fileName_;
     const char* className_;
     int lastError_ = 0;
 };

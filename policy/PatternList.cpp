@@ -3,6 +3,7 @@
 #include "config/LogWriter.h"
 #include "foundation/Exception.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -28,6 +29,23 @@ std::string_view addressKey(std::string_view text)
 const char* printable(const char* text) { return text == nullptr ? "(null)" : text; }
 
 int printLength(std::string_view text) { return static_cast<int>(text.size()); }
+
+// ASCII only: a locale must not change which mails are under caution.
+char foldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameIgnoringCase(char a, char b) { return foldAscii(a) == foldAscii(b); }
+
+bool containsIgnoringCase(std::string_view text, std::string_view part)
+{
+    return std::search(text.begin(), text.end(), part.begin(), part.end(), sameIgnoringCase) != text.end();
+}
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view suffix)
+{
+    return text.size() >= suffix.size() &&
+           std::equal(suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+                      sameIgnoringCase);
+}
 
 } // namespace
 
@@ -110,6 +128,41 @@ bool PatternList::isAllowedDomain(const char* address) const
         if (entry->hasText() && text.find(entry->view()) != std::string_view::npos) {
             debug(getLogWriter(), "PatternList#isAllowedDomain,%d,address=[%s] pattern=[%s]", number, address,
                   entry->getText());
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PatternList::isCautionDomain(const char* address) const
+{
+    if (address == nullptr)
+        return false;
+    const std::string_view text(address);
+    for (const Iterator* node = head_.get(); node != nullptr; node = node->getNext()) {
+        const auto* entry = static_cast<const String*>(node->getElement());
+        if (!entry->view().empty() && containsIgnoringCase(text, entry->view())) {
+            debug(getLogWriter(), "PatternList#isCautionDomain,1,address=[%s] pattern=[%s]", address,
+                  entry->getText());
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PatternList::isCautionAttachment(const char* fileName) const
+{
+    if (fileName == nullptr)
+        return false;
+    const std::string_view name(fileName);
+    for (const Iterator* node = head_.get(); node != nullptr; node = node->getNext()) {
+        const std::string_view entry = static_cast<const String*>(node->getElement())->view();
+        if (entry.empty())
+            continue;
+        const bool matched = entry.front() == '.' ? endsWithIgnoringCase(name, entry) : containsIgnoringCase(name, entry);
+        if (matched) {
+            debug(getLogWriter(), "PatternList#isCautionAttachment,1,name=[%s] pattern=[%.*s]", fileName,
+                  printLength(entry), entry.data());
             return true;
         }
     }

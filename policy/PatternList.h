@@ -12,6 +12,12 @@
 // line first; answers never depend on the order, only log numbering does.
 // An entry without text stays in the list but matches nothing. The list
 // takes no lock: it is built and used by one thread.
+//
+// The caution questions ignore ASCII letter case, and there an empty entry
+// matches nothing: a stray blank line must not put every mail under
+// caution. isCautionDomain: does the address contain an entry?
+// isCautionAttachment: an entry starting with '.' is a suffix of the file
+// name; any other entry is a word found anywhere in it.
 #pragma once
 
 #include "foundation/LinkedList.h"
@@ -51,6 +57,13 @@ public:
 
     // True when some entry occurs inside address. False for null or empty.
     bool isAllowedDomain(const char* address) const;
+
+    // True when some non-empty entry occurs inside address, case ignored.
+    bool isCautionDomain(const char* address) const;
+
+    // True when the file name ends with a non-empty ".suffix" entry or
+    // contains any other non-empty entry, case ignored.
+    bool isCautionAttachment(const char* fileName) const;
 
 private:
     std::unique_ptr<Iterator> head_;

@@ -22,10 +22,12 @@ int TrustedDomain::load(LinkedList& list)
 
 int TrustedDomain::load(PatternList& list)
 {
-    const ReadResult result = read([&](std::unique_ptr<String> entry) { list.add(std::move(entry)); });
-    if (result.state == ReadState::Missing || result.count > 0)
-        return result.count;
-    return seed([&](const String& token) { list.add(std::make_unique<String>(token)); });
+    const auto sink = [&](std::unique_ptr<String> entry) { list.add(std::move(entry)); };
+    const ReadResult result = read(sink);
+    int count = result.count;
+    if (result.state != ReadState::Missing && result.count == 0)
+        count = seed([&](const String& token) { list.add(std::make_unique<String>(token)); });
+    return count + readOrganisation(sink);
 }
 
 int TrustedDomain::seed(const std::function<void(const String&)>& target)

@@ -29,7 +29,8 @@ public:
     // existing file without entries; returns how many entries were added
     // (the seeded tokens when seeding ran).
     int load(LinkedList& list);
-    // As above, adding each entry at the head.
+    // As above, adding each entry at the head, and then the entries of the
+    // organisation-wide copies.
     int load(PatternList& list);
 
     // Adds to the file every element with text that the file does not hold

@@ -108,6 +108,46 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"NoLengthLimit", {"corp.example"}, "<" + std::string(5000, 'a') + "@corp.example>", true}),
     caseName);
 
+namespace {
+
+class PatternListCautionDomain : public testing::TestWithParam<MatchCase> {};
+class PatternListCautionAttachment : public testing::TestWithParam<MatchCase> {};
+
+} // namespace
+
+TEST_P(PatternListCautionDomain, FindsAnEntryIgnoringCase)
+{
+    const MatchCase& c = GetParam();
+    EXPECT_EQ(listOf(c.entries)->isCautionDomain(c.address.c_str()), c.expected) << c.address;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PatternListCautionDomain,
+    testing::Values(MatchCase{"EmptyListCautionsNobody", {}, "ann@rival.example", false},
+                    MatchCase{"OtherLetterCase", {"Rival.EXAMPLE"}, "ann@rival.example", true},
+                    MatchCase{"Subdomain", {"rival.example"}, "ann@mail.RIVAL.example", true},
+                    MatchCase{"OtherDomain", {"rival.example"}, "ann@corp.example", false},
+                    MatchCase{"AnEmptyEntryMatchesNothing", {"", nullptr}, "ann@corp.example", false},
+                    MatchCase{"NonAsciiIsComparedAsIs", {"\xc3\x84"}, "ann@\xc3\xa4.example", false}),
+    caseName);
+
+TEST_P(PatternListCautionAttachment, SuffixesAndWordsIgnoringCase)
+{
+    const MatchCase& c = GetParam();
+    EXPECT_EQ(listOf(c.entries)->isCautionAttachment(c.address.c_str()), c.expected) << c.address;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PatternListCautionAttachment,
+    testing::Values(MatchCase{"SuffixOtherCase", {".KEY"}, "server.key", true},
+                    MatchCase{"SuffixOnlyAtTheEnd", {".key"}, "server.key.txt", false},
+                    MatchCase{"SuffixLongerThanTheName", {".tar.gz"}, "a.gz", false},
+                    MatchCase{"WordAnywhere", {"confidential"}, "Q3-Confidential.xlsx", true},
+                    MatchCase{"WordMissing", {"confidential"}, "Q3-report.xlsx", false},
+                    MatchCase{"AnEmptyEntryMatchesNothing", {""}, "server.key", false},
+                    MatchCase{"AnyEntryMayMatch", {".pem", "secret"}, "id.PEM", true}),
+    caseName);
+
 TEST(RecipientListJoin, AppendsEveryElementWithAComma)
 {
     RecipientList list;
