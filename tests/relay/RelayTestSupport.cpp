@@ -450,6 +450,7 @@ private:
 
 ProxyRunner::ProxyRunner(std::uint16_t serverPort, int answer)
     : config_("XDG_CONFIG_HOME", home_ / "config"), temp_("TEMP", home_ / "tmp"),
+      state_("XDG_STATE_HOME", home_ / "state"),
       presenter_(std::make_shared<ScriptedPresenter>(answer))
 {
     MAIL::ProxyConfiguration settings;

@@ -159,7 +159,7 @@ private:
 };
 
 // The proxy in this process: settings in a private config folder, a
-// private spool folder, the listener on a free port, a scripted presenter.
+// private spool folder, a private state folder (the record of decisions), the listener on a free port, a scripted presenter.
 class ProxyRunner {
 public:
     ProxyRunner(std::uint16_t serverPort, int answer = 1);
@@ -172,6 +172,7 @@ public:
     NoticeRecorder& notices() { return notices_; }
     const TempDir& home() const { return home_; }
     std::string spoolFolder() const;
+    std::string decisionFile() const { return home_ / "state/Pelorus/decisions.jsonl"; }
     // Writes a list file (one entry per line) into the config folder.
     void writeList(const std::string& name, const std::vector<std::string>& entries);
     // Waits until no session runs any more.
@@ -181,6 +182,7 @@ private:
     TempDir home_;
     ScopedEnv config_;
     ScopedEnv temp_;
+    ScopedEnv state_;
     NoticeRecorder notices_;
     std::shared_ptr<ScriptedPresenter> presenter_;
     std::uint16_t port_ = 0;

@@ -17,6 +17,10 @@ on SIGTERM.
                  QUIT before it (530 otherwise); AUTH only over TLS
   --tls          implicit TLS: the handshake before the greeting
 
+A mail with a header line "X-Sink-Refuse:" is refused at the end of its
+data with "554 5.7.1 Refused by the sink's content check", as a server's
+content filter refuses one.
+
 Every EHLO, HELO, NOOP and MAIL is written to commands.log in --dir as
 "<VERB> tls=<0|1> <argument>", so a test can see what crossed in clear.
 After TLS the EHLO reply also names the extension XAFTERTLS.
@@ -77,6 +81,8 @@ class Recorder:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if b"\nX-Sink-Refuse:" in b"\n" + envelope.original_content:
+            return "554 5.7.1 Refused by the sink's content check"
         with self.lock:
             self.count += 1
             base = os.path.join(self.folder, "%04d" % self.count)

@@ -189,6 +189,14 @@ TEST_F(Program, ConfirmedAtTheTerminalPromptAndCancelled)
     client.join();
     EXPECT_NE(second.output.find("450 Pelorus action has been cancelled."), std::string::npos) << second.output;
     EXPECT_EQ(sink.mails().size(), 1u);
+    // The record, read while the program runs (and holds its lock); the
+    // cancelled mail's line follows the 450 closely.
+    QuickResult record = runPelorus({"--decisions"}, home);
+    for (int tries = 0; tries < 50 && record.output.find("cancelled") == std::string::npos; ++tries)
+        record = runPelorus({"--decisions"}, home);
+    EXPECT_EQ(record.status, 0);
+    EXPECT_NE(record.output.find("sent          3  bob@corp.example"), std::string::npos) << record.output;
+    EXPECT_NE(record.output.find("cancelled     1  eve@evil.example"), std::string::npos) << record.output;
     EXPECT_EQ(program.terminate(SIGTERM), 0);
     EXPECT_TRUE(listFolder(home / "tmp/pelorus").empty());
 }
