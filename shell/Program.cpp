@@ -4,6 +4,7 @@
 #include "config/ProxyConfiguration.h"
 #include "foundation/Diagnostics.h"
 #include "foundation/FileDescriptor.h"
+#include "foundation/UserFolders.h"
 #include "relay/DecisionRecord.h"
 #include "relay/SMTPMessage.h"
 #include "relay/SMTPProxy.h"
@@ -117,6 +118,18 @@ bool xDisplayReachable(std::string_view display)
         reached = answers(a->ai_addr, a->ai_addrlen, 2000);
     ::freeaddrinfo(found);
     return reached;
+}
+
+bool waylandDisplayReachable(std::string_view display)
+{
+    std::string path(display.empty() ? std::string_view("wayland-0") : display);
+    if (path.front() != '/') {
+        const std::string runtime = runtimeFolder();
+        if (runtime.empty())
+            return false;
+        path = runtime + "/" + path;
+    }
+    return unixSocketAnswers(path, false);
 }
 
 void remindOfMissingServer()

@@ -43,6 +43,11 @@ bool noDisplay();
 // would make the window toolkit abort; such a display is not used.
 bool xDisplayReachable(std::string_view display);
 
+// True when a Wayland compositor accepts a connection on the display's
+// socket: the name as a path when absolute, else inside $XDG_RUNTIME_DIR;
+// an empty name means "wayland-0", as for every Wayland client.
+bool waylandDisplayReachable(std::string_view display);
+
 // The lines for a listener that could not be created, and the exit status:
 // the code's low 8 bits, or 1 when they are 0.
 int listenerFailure(int code, std::string& lines);

@@ -2,6 +2,7 @@
 
 #include "shell/desktop/Icons.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -224,6 +225,11 @@ void ConfirmationWindow::showOnTop()
     open();
     raise();
     activateWindow();
+    // A Wayland compositor lets no window put itself on top: the request
+    // above asks it for activation, and alert() for a mark on the window
+    // when it declines. The presenter's notice says that a question waits.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        QApplication::alert(this);
 }
 
 void ConfirmationWindow::showEvent(QShowEvent* event)

@@ -11,8 +11,9 @@
 // could not be created, a present() called on the GUI thread itself (it
 // would wait on its own loop). The token is told why a 2 was not the
 // user's own answer (the countdown, a newer window, no GUI). When a window
-// opens, the notification "Recipients Confirmation - Pelorus" is sent too,
-// so a window that a compositor keeps behind others is still noticed.
+// opens, the notification "Recipients Confirmation - Pelorus" with the
+// mail's subject (escaped) is sent too, so a window that a compositor keeps
+// behind others (always so on Wayland) is still noticed.
 //
 // Construct it on the GUI thread, after the QApplication; it may then be
 // shared with setConfirmationPresenter().

@@ -8,6 +8,7 @@
 #include "shell/ProxyService.h"
 #include "shell/desktop/DesktopConfirmationPresenter.h"
 #include "shell/desktop/DesktopNotifier.h"
+#include "shell/desktop/DisplayChoice.h"
 #include "shell/desktop/Icons.h"
 #include "shell/desktop/TrayApplication.h"
 
@@ -35,14 +36,6 @@
 namespace MAIL {
 
 namespace {
-
-// Chooses the platform before the QApplication exists: X11 (XWayland on a
-// Wayland session) whenever a display is there and nobody chose otherwise.
-void choosePlatform()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-}
 
 bool settingsMissing()
 {
@@ -250,13 +243,6 @@ private:
 };
 
 } // namespace
-
-bool desktopAvailable()
-{
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        return true;
-    return qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("offscreen"));
-}
 
 int runDesktop(const ProgramOptions& /*options*/)
 {

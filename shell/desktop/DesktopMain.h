@@ -1,12 +1,14 @@
 // DesktopMain: the program's desktop front end, the counterpart of
 // runHeadless().
 //
-// runDesktop() makes the QApplication (on the xcb platform when
-// QT_QPA_PLATFORM is unset and DISPLAY is set, so that XWayland is used on a
-// Wayland session), the main window and its tray icon, installs the desktop
-// confirmation presenter and notifier, opens the Properties dialog first
-// when the server settings are missing, then starts the proxy (watcher and
-// listener) and runs the Qt loop until Exit or SIGINT, SIGTERM or SIGHUP.
+// Whether it can start at all is desktopRefusal()'s (DisplayChoice.h) to say.
+// runDesktop() makes the QApplication (on the platform choosePlatform()
+// picks: xcb with DISPLAY, so that XWayland is used on a Wayland session,
+// wayland on a session without X), the main window and its tray icon,
+// installs the desktop confirmation presenter and notifier, opens the
+// Properties dialog first when the server settings are missing, then starts
+// the proxy (watcher and listener) and runs the Qt loop until Exit or
+// SIGINT, SIGTERM or SIGHUP.
 // On the way out an open confirmation ends with Cancel before the loop ends;
 // then the proxy is stopped in the same order as in the terminal mode.
 // Returns the exit status: 0, or the status of a listener that could not be
@@ -16,10 +18,6 @@
 #include "shell/CommandLine.h"
 
 namespace MAIL {
-
-// True when the desktop can start: an X display, or Qt's offscreen platform
-// asked for by name (tests, screenshots).
-bool desktopAvailable();
 
 int runDesktop(const ProgramOptions& options);
 

@@ -5,7 +5,9 @@
 #include "shell/ConnectionTest.h"
 #include "shell/NetworkInterfaces.h"
 #include "shell/SettingsValidation.h"
+#include "shell/desktop/SessionAutostart.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -148,9 +150,15 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(thi
     proxyGrid->addWidget(plainLabel("Please enter a port number of Pelorus(local SMTP) server."), 1, 1);
     proxyGrid->setColumnStretch(1, 1);
 
+    sessionBox_ = new QCheckBox(tr("Start Pelorus when I log in"));
+    sessionBox_->setObjectName(QStringLiteral("sessionStart"));
+    auto* session = new QGroupBox(tr("Session"));
+    (new QVBoxLayout(session))->addWidget(sessionBox_);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(server);
     layout->addWidget(proxy);
+    layout->addWidget(session);
     addSaveFooter(layout, okButton_, cancelButton_);
 
     connect(okButton_, &QPushButton::clicked, this, &PropertiesDialog::accept);
@@ -171,6 +179,7 @@ void PropertiesDialog::present()
     portEdit_->setText(QString::number(port_));
     proxyPortEdit_->setText(QString::number(proxyPort_));
     showSecurity();
+    sessionBox_->setChecked(autostartEnabled(autostartFile()));
     setBusy(false);
     show();
     raise();
@@ -229,7 +238,7 @@ void PropertiesDialog::accept()
             setBusy(false);
             if (problem) {
                 showError(*problem);
-            } else {
+            } else if (applySessionStart()) {
                 setServer(server);
                 setPort(port);
                 setProxyPort(proxyPort);
@@ -238,6 +247,17 @@ void PropertiesDialog::accept()
             }
             emit checkFinished();
         });
+}
+
+bool PropertiesDialog::applySessionStart()
+{
+    const std::string file = autostartFile();
+    const std::optional<std::string> failure = sessionBox_->isChecked()
+                                                   ? writeAutostart(file, menuEntryFile(), runningExecutable())
+                                                   : removeAutostart(file);
+    if (failure)
+        showError(*failure);
+    return !failure;
 }
 
 void PropertiesDialog::reject()

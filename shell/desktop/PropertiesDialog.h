@@ -10,6 +10,12 @@
 // test uses the Security shown (saved or not) with the stored CAFile and
 // VerifyServer, read when the test starts.
 //
+// The group "Session" holds "Start Pelorus when I log in", ticked when the
+// dialog opens exactly while the autostart file is there and not hidden
+// (SessionAutostart). OK, once both validations pass, writes that file
+// (ticked) or removes it (unticked); when that fails, its message is shown
+// and the dialog stays open with nothing taken over.
+//
 // Security is shown as None, STARTTLS or TLS, chosen by the stored text as
 // the relay reads it. A stored text the relay does not know stays in the
 // list as an item of its own, selected, so that OK keeps it as it was
@@ -33,6 +39,7 @@
 #include <string>
 #include <string_view>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -90,6 +97,9 @@ private:
     void runConnectionTest();
     void setBusy(bool busy);
     void showError(const std::string& text);
+    // Writes or removes the autostart file as the Session box says; false
+    // after showing why it failed.
+    bool applySessionStart();
     // Selects the item for security_, adding one for an unknown text.
     void showSecurity();
     std::string selectedSecurity() const;
@@ -101,6 +111,7 @@ private:
     QPushButton* testButton_;
     QPushButton* okButton_;
     QPushButton* cancelButton_;
+    QCheckBox* sessionBox_;
 
     std::string server_;
     long port_ = 25;

@@ -3,6 +3,7 @@
 # the program around the Qt loop.
 target_sources(pelorus_desktop PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/DesktopMain.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DisplayChoice.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TrayApplication.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VersionDialog.cpp
 )

@@ -5,8 +5,8 @@
 #include "relay/RelayTestSupport.h"
 #include "support/TempDir.h"
 
+#include "DesktopProcess.h"
 #include "TrayTestSupport.h"
-
 
 #include <gtest/gtest.h>
 
@@ -24,105 +24,6 @@
 #include <unistd.h>
 
 using namespace pelorus::test;
-
-namespace {
-
-// pelorus with its own folders in home, output (both streams) to a file.
-class DesktopProcess {
-public:
-    // changes: "NAME=value" replaces or adds a variable, "NAME=" drops it.
-    DesktopProcess(const TempDir& home, const std::vector<std::string>& arguments,
-                   const std::vector<std::string>& changes = {})
-        : log_(home / "output.txt")
-    {
-        std::vector<std::string> env = programEnvironment(home);
-        ::chmod((home / "run").c_str(), 0700);
-        env.push_back("QT_QPA_PLATFORM=offscreen");
-        env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (home / "run/no-bus"));
-        for (const std::string& change : changes) {
-            const std::string name = change.substr(0, change.find('=') + 1);
-            std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
-            if (change.size() > name.size())
-                env.push_back(change);
-        }
-        std::vector<std::string> argv{PELORUS_EXECUTABLE};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            FILE* out = std::fopen(log_.c_str(), "w");
-            if (out != nullptr) {
-                ::dup2(fileno(out), 1);
-                ::dup2(fileno(out), 2);
-            }
-            std::vector<char*> args, envp;
-            for (auto& a : argv)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            for (auto& e : env)
-                envp.push_back(e.data());
-            envp.push_back(nullptr);
-            ::execve(args[0], args.data(), envp.data());
-            ::_exit(127);
-        }
-    }
-    DesktopProcess(const DesktopProcess&) = delete;
-    DesktopProcess& operator=(const DesktopProcess&) = delete;
-    ~DesktopProcess()
-    {
-        if (pid_ > 0 && status_ == -2) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    std::string output() const { return readFile(log_); }
-    bool waitForOutput(const std::string& text, int milliseconds = 20000) const
-    {
-        return waitFor([&] { return output().find(text) != std::string::npos; }, milliseconds);
-    }
-    // The exit status, or -1 when it did not end (or was killed).
-    int waitExit(int milliseconds = 20000)
-    {
-        int status = 0;
-        const bool ended = waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, milliseconds);
-        if (!ended)
-            return -1;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return status_;
-    }
-    void signal(int number) { ::kill(pid_, number); }
-    pid_t pid() const { return pid_; }
-
-private:
-    template <typename Done>
-    static bool waitFor(Done done, int milliseconds)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
-    std::string log_;
-    pid_t pid_ = -1;
-    int status_ = -2;
-};
-
-std::unique_ptr<Connection> connectWhenListening(std::uint16_t port)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (auto client = connectTo(port))
-            return client;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return nullptr;
-}
-
-} // namespace
 
 TEST(DesktopProgram, SignalCancelsTheOpenConfirmationAndEndsCleanly)
 {

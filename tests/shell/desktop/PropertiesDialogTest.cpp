@@ -7,6 +7,7 @@
 #include "relay/ServerSecurity.h"
 #include "shell/desktop/PropertiesDialog.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGridLayout>
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -421,6 +423,50 @@ TEST_F(Properties, TestWithAnInvalidPortShowsTheValidationMessage)
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(boxText(box),
               "Port number is invalid.\r\n\r\nPlease enter the port number in the range [1,65535] to the SMTP server.");
+}
+
+// The Session group: the box shows the autostart file as it is when the
+// dialog opens, and OK writes or removes the file.
+TEST_F(Properties, SessionBoxShowsTheAutostartFileAndOkWritesOrRemovesIt)
+{
+    PrivateConfig config;
+    const std::string file = config.dir / "autostart/pelorus.desktop";
+    auto* box = child<QCheckBox>(dialog.get(), "sessionStart");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Start Pelorus when I log in");
+    for (const bool tick : {true, false}) {
+        SCOPED_TRACE(tick);
+        result.reset();
+        fill("127.0.0.1", "25", "2525");
+        EXPECT_EQ(box->isChecked(), !tick) << "opened with the state the last OK left";
+        box->setChecked(tick);
+        pressAndWait(ok());
+        ASSERT_EQ(result, QDialog::Accepted) << boxText(shownBox());
+        EXPECT_EQ(pathExists(file), tick);
+    }
+    std::filesystem::create_directories(config.dir / "autostart");
+    writeFile(file, "[Desktop Entry]\nType=Application\nName=Pelorus\nExec=pelorus\nHidden=true\n");
+    dialog->present();
+    EXPECT_FALSE(box->isChecked()) << "a hidden entry starts nothing";
+}
+
+// A failure keeps the dialog open with the file's path and the reason, and
+// takes none of the entered values over.
+TEST_F(Properties, AnAutostartFileThatCannotBeWrittenKeepsTheDialogOpen)
+{
+    PrivateConfig config;
+    const std::string file = config.dir / "autostart/pelorus.desktop";
+    std::filesystem::create_directories(file);  // a folder where the file belongs
+    dialog->setServer("before.example");
+    fill("127.0.0.1", "25", "2525");
+    child<QCheckBox>(dialog.get(), "sessionStart")->setChecked(true);
+    pressAndWait(ok());
+    QMessageBox* error = shownBox();
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(boxText(error), "Pelorus could not write " + file + ": Is a directory.");
+    EXPECT_FALSE(result.has_value());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->getServer(), "before.example");
 }
 
 } // namespace

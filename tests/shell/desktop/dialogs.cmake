@@ -13,3 +13,8 @@ pelorus_add_test(dialogs_tests
 pelorus_add_test(dialogs_readonly_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/FiltersReadOnlyTest.cpp
   LIBRARIES pelorus_desktop Qt6::Test)
+# The autostart file alone, without Qt's threads: its read-only case forks
+# and runs as an ordinary user.
+pelorus_add_test(autostart_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/SessionAutostartTest.cpp
+  LIBRARIES pelorus_desktop pelorus_relay_test_support)

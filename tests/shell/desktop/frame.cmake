@@ -8,6 +8,7 @@ pelorus_add_test(frame_tests
     ${CMAKE_CURRENT_LIST_DIR}/TrayTestSupport.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TrayApplicationTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DesktopProgramTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DesktopProcess.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../ProgramProcess.cpp
   LIBRARIES pelorus_desktop pelorus_relay_test_support Qt6::Test)
 set_target_properties(frame_tests PROPERTIES AUTOMOC ON)
