@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include <fcntl.h>
@@ -44,13 +45,16 @@ protected:
     }
 };
 
-int askOnce(int terminal, std::chrono::milliseconds tick = 1000ms)
+int askOnce(int terminal, std::chrono::milliseconds tick = 1000ms,
+            std::optional<ConfirmationEnd> expectedEnd = std::nullopt)
 {
     TerminalPresenter presenter({terminal, terminal, tick});
     AddressConfirmationDialog model;
     model.setTo("eve@evil.example");
     CancelToken token;
-    return presenter.present(model, token);
+    const int result = presenter.present(model, token);
+    // How it ended, as the record of decisions is told; 3 when not so.
+    return expectedEnd && token.reason() != *expectedEnd ? 3 : result;
 }
 
 // Runs body with a presenter installed, as a session would meet it.
@@ -85,7 +89,7 @@ TEST_F(Terminal, TheCountdownCancelsShownEachTickOrEveryTenOnADumbTerminal)
     AddressConfirmationDialog::updateEffectiveTimeout(31);
     for (const char* kind : {"xterm", "dumb"}) {
         ScopedEnv dumb{"TERM", kind};
-        TerminalChild child([](int terminal, int) { return askOnce(terminal, 1ms); });
+        TerminalChild child([](int terminal, int) { return askOnce(terminal, 1ms, ConfirmationEnd::TimedOut); });
         EXPECT_EQ(child.exitStatus(), 2) << kind;
         const std::string& shown = child.output();
         EXPECT_NE(shown.find("This mail is automatically cancelled in (31) seconds."), std::string::npos) << kind;
@@ -226,6 +230,7 @@ TEST_F(Terminal, WithoutATerminalTheRowsArePrintedSafelyAndTheMailCancelled)
         TerminalPresenter presenter({input, output, 1ms});
         CancelToken token;
         EXPECT_EQ(presenter.present(model, token), 2);
+        EXPECT_EQ(token.reason(), ConfirmationEnd::NoOneToAsk);
         ::close(output);
         EXPECT_EQ(pelorus::test::readFile(out / "shown"), expected);
     }

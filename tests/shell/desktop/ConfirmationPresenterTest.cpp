@@ -60,6 +60,8 @@ public:
             return -1;
         return answer_.get();
     }
+    // How the confirmation ended, once answer() returned.
+    MAIL::ConfirmationEnd end() const { return dialog_.getEnd(); }
 
 private:
     MAIL::AddressConfirmationDialog dialog_;
@@ -112,6 +114,7 @@ struct Action {
     const char* name;
     std::function<void(ConfirmationWindow&, DesktopConfirmationPresenter&)> act;
     int answer;
+    MAIL::ConfirmationEnd end;  // what the record of decisions is told
 };
 
 void PrintTo(const Action& action, std::ostream* os) { *os << action.name; }
@@ -124,33 +127,34 @@ const Action Actions[] = {
          check(w);
          w.findChild<QPushButton*>("1")->click();
      },
-     1},
+     1, MAIL::ConfirmationEnd::Confirmed},
     {"Escape",
      [](ConfirmationWindow& w, DesktopConfirmationPresenter&) {
          check(w);
          QTest::keyClick(&w, Qt::Key_Escape);
      },
-     2},
+     2, MAIL::ConfirmationEnd::Cancelled},
     {"CloseBox",
      [](ConfirmationWindow& w, DesktopConfirmationPresenter&) {
          check(w);
          w.close();
      },
-     2},
-    {"AcceptedFromOutside", [](ConfirmationWindow& w, DesktopConfirmationPresenter&) { w.done(QDialog::Accepted); }, 2},
+     2, MAIL::ConfirmationEnd::Cancelled},
+    {"AcceptedFromOutside", [](ConfirmationWindow& w, DesktopConfirmationPresenter&) { w.done(QDialog::Accepted); }, 2,
+     MAIL::ConfirmationEnd::Cancelled},
     {"ShutDown",
      [](ConfirmationWindow& w, DesktopConfirmationPresenter& p) {
          check(w);
          p.shutDown();
      },
-     2},
+     2, MAIL::ConfirmationEnd::ShutDown},
     {"Countdown",
      [](ConfirmationWindow& w, DesktopConfirmationPresenter&) {
          check(w);
          for (int tick = 0; tick <= 50; ++tick)
              w.tick();
      },
-     2},
+     2, MAIL::ConfirmationEnd::TimedOut},
 };
 
 class ConfirmationPresenterAction : public ConfirmationPresenterTest,
@@ -164,6 +168,7 @@ TEST_P(ConfirmationPresenterAction, ReachesTheSession)
     EXPECT_TRUE(shown->isVisible());
     GetParam().act(*shown, *presenter);
     EXPECT_EQ(session.answer(), GetParam().answer);
+    EXPECT_EQ(session.end(), GetParam().end);
     EXPECT_EQ(presenter->openWindow(), nullptr);
 }
 
@@ -236,6 +241,7 @@ TEST_F(ConfirmationPresenterTest, NewerConfirmationEndsTheOlderAtOnce)
     // The older window ended before the newer one was shown.
     EXPECT_TRUE(!olderAlive || olderAlive->hasEnded());
     EXPECT_EQ(first.answer(), 2);
+    EXPECT_EQ(first.end(), MAIL::ConfirmationEnd::Replaced);
     EXPECT_TRUE(newer->isVisible());
     EXPECT_FALSE(newer->hasEnded());
 
