@@ -75,8 +75,8 @@ DecisionRecord startRecord(const MailTransaction& mail, const std::string& subje
 // What the question showed and how it ended, into the record.
 void recordQuestion(DecisionRecord& record, const AddressConfirmationDialog& dialog)
 {
-    for (const ConfirmationRow& row : dialog.attachmentRows())
-        record.attachments.push_back({row.first, row.second});
+    for (const ConfirmationRow& row : dialog.attachmentRows())  // "x", "IRM" or "PWD" leads the flag words
+        record.attachments.push_back({row.first, row.second.substr(0, row.second.find(' '))});
     const std::string message = dialog.messageText();
     for (std::size_t start = 0; start < message.size();) {
         const std::size_t end = std::min(message.find("\r\n", start), message.size());
