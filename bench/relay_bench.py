@@ -441,12 +441,19 @@ def main():
             s.close()
         rows.append(("50 sessions idle for 10 s: proxy CPU", "%.3f s" % idle_cpu, "< 0.1 s", ""))
 
-        held = open_sessions(proxy.port, 100, True)
-        time.sleep(1)
-        peak = proxy.peak_memory_kib()
-        for s in held:
-            s.close()
-        rows.append(("100 concurrent sessions: peak memory (VmHWM)", "%.1f MB" % (peak / 1024), "< 64 MB", ""))
+        # A fresh proxy: the peak of the big mails above (whose spool files
+        # are sent from a mapping) must not hide this one.
+        fresh = Proxy(executable, sink.port)
+        try:
+            held = open_sessions(fresh.port, 100, True)
+            time.sleep(1)
+            peak = fresh.peak_memory_kib()
+            for s in held:
+                s.close()
+        finally:
+            fresh.stop()
+        rows.append(("100 concurrent sessions: peak memory (VmHWM)", "%.1f MB" % (peak / 1024), "< 64 MB",
+                     "a fresh proxy"))
     finally:
         proxy.stop()
     try:
