@@ -201,18 +201,24 @@ void SMTPCommunicator::relayGroup(const std::string& first)
         debug(getLogWriter(), "SMTPCommunicator#run,12,SendAll=[%s]", line.c_str());
         batch += line;
     }
-    sendToServer(batch);
+    // Gone in the middle: the client has every reply the server gave, and
+    // no command still waiting counts as accepted.
+    const auto lost = [&] {
+        error(getLogWriter(), "%s,1,The SMTP server was lost in the middle of %d pipelined commands",
+              logTag(LogClass).c_str(), static_cast<int>(lines.size()));
+        closeServer();
+        sendToClient(ProxyReply::LostServer);
+        setStage(Stage::Closing);
+    };
+    if (server_->sendAll(batch.data(), batch.size(), SendSeconds) != static_cast<ssize_t>(batch.size())) {
+        lost();
+        return;
+    }
     for (const std::string& line : lines) {
         std::string reply;
         int code = 0;
         if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
-            // Gone in the middle: the client has every reply the server
-            // gave, and no command still waiting counts as accepted.
-            error(getLogWriter(), "%s,1,No reply from the SMTP server in the middle of %d pipelined commands",
-                  logTag(LogClass).c_str(), static_cast<int>(lines.size()));
-            closeServer();
-            sendToClient(ProxyReply::LostServer);
-            setStage(Stage::Closing);
+            lost();
             return;
         }
         debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
