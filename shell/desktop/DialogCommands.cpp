@@ -67,6 +67,7 @@ void PropertiesCommand::open(bool startupForm)
     settings.getAllowed(values.allowed);
     settings.getProxyPort(values.proxyPort);
     values.security = readServerSecurity(settings).setting;
+    settings.getDecisionLog(values.decisionLog);
     storedProxyPort_ = values.proxyPort;
     showDialog(values);
 }
@@ -87,6 +88,7 @@ void PropertiesCommand::showDialog(const Entered& values)
     dialog->setAllowed(values.allowed);
     dialog->setSecurity(values.security);
     dialog->setProxyPort(values.proxyPort);
+    dialog->setDecisionLog(values.decisionLog);
     dialog_ = dialog;
     connect(dialog, &QDialog::finished, this, &PropertiesCommand::dialogFinished);
     dialog->present();
@@ -99,7 +101,7 @@ void PropertiesCommand::dialogFinished(int result)
     if (dialog == nullptr)
         return;
     const Entered values{dialog->getServer(), dialog->getAllowed(), dialog->getSecurity(), dialog->getPort(),
-                         dialog->getProxyPort()};
+                         dialog->getProxyPort(), dialog->getDecisionLog()};
     dialog->deleteLater();
     if (result != QDialog::Accepted) {
         finish(false);
@@ -112,6 +114,7 @@ void PropertiesCommand::dialogFinished(int result)
     written = settings.setPort(values.port) && written;
     written = settings.setString(ProxyConfiguration::SettingKey, SecuritySetting, values.security.c_str()) && written;
     written = settings.setProxyPort(values.proxyPort) && written;
+    written = settings.setDecisionLog(values.decisionLog) && written;
     if (!written) {
         // The listener stays where it is: the store does not say otherwise.
         const std::string text = "The settings could not be written to " + ProxyConfiguration::settingsFile() +

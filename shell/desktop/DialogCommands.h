@@ -58,6 +58,7 @@ private:
     struct Entered {
         std::string server, allowed, security;
         std::uint16_t port = 0, proxyPort = 0;
+        bool decisionLog = true;
     };
     void showDialog(const Entered& values);
     void dialogFinished(int result);

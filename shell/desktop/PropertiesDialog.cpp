@@ -159,6 +159,11 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(thi
     layout->addWidget(server);
     layout->addWidget(proxy);
     layout->addWidget(session);
+    recordBox_ = new QCheckBox(tr("Keep a record of my decisions"));
+    recordBox_->setObjectName(QStringLiteral("decisionLog"));
+    auto* record = new QGroupBox(tr("Record"));
+    (new QVBoxLayout(record))->addWidget(recordBox_);
+    layout->addWidget(record);
     addSaveFooter(layout, okButton_, cancelButton_);
 
     connect(okButton_, &QPushButton::clicked, this, &PropertiesDialog::accept);
@@ -180,6 +185,7 @@ void PropertiesDialog::present()
     proxyPortEdit_->setText(QString::number(proxyPort_));
     showSecurity();
     sessionBox_->setChecked(autostartEnabled(autostartFile()));
+    recordBox_->setChecked(decisionLog_);
     setBusy(false);
     show();
     raise();
@@ -227,6 +233,7 @@ void PropertiesDialog::accept()
     const std::string port = textOf(portEdit_, 127);
     const std::string proxyPort = textOf(proxyPortEdit_, 127);
     const std::string security = selectedSecurity();
+    const bool keepRecord = recordBox_->isChecked();
     setBusy(true);
     work_.run<std::optional<std::string>>(
         [server, port, proxyPort]() -> std::optional<std::string> {
@@ -234,7 +241,7 @@ void PropertiesDialog::accept()
                 return problem;
             return validateProxyPort(proxyPort);
         },
-        [this, server, port, proxyPort, security](std::optional<std::string> problem) {
+        [this, server, port, proxyPort, security, keepRecord](std::optional<std::string> problem) {
             setBusy(false);
             if (problem) {
                 showError(*problem);
@@ -243,6 +250,7 @@ void PropertiesDialog::accept()
                 setPort(port);
                 setProxyPort(proxyPort);
                 setSecurity(security);
+                setDecisionLog(keepRecord);
                 QDialog::accept();
             }
             emit checkFinished();

@@ -16,6 +16,9 @@
 // (ticked) or removes it (unticked); when that fails, its message is shown
 // and the dialog stays open with nothing taken over.
 //
+// The group "Record" holds "Keep a record of my decisions" (DecisionLog):
+// shown as given, taken over on OK like the other values.
+//
 // Security is shown as None, STARTTLS or TLS, chosen by the stored text as
 // the relay reads it. A stored text the relay does not know stays in the
 // list as an item of its own, selected, so that OK keeps it as it was
@@ -62,6 +65,8 @@ public:
     void setAllowed(std::string_view allowed);
     // The Security setting as stored ("" and "none" are plain SMTP).
     void setSecurity(std::string_view security) { security_ = std::string(security); }
+    void setDecisionLog(bool keep) { decisionLog_ = keep; }
+    bool getDecisionLog() const { return decisionLog_; }
 
     const std::string& getServer() const { return server_; }
     const std::string& getAllowed() const { return allowed_; }
@@ -112,12 +117,14 @@ private:
     QPushButton* okButton_;
     QPushButton* cancelButton_;
     QCheckBox* sessionBox_;
+    QCheckBox* recordBox_;
 
     std::string server_;
     long port_ = 25;
     std::string allowed_;
     std::string security_ = "none";
     long proxyPort_ = 25;
+    bool decisionLog_ = true;
     bool busy_ = false;
     BackgroundWork work_;
 };

@@ -12,6 +12,7 @@
 #include "shell/desktop/FiltersDialog.h"
 #include "shell/desktop/PropertiesDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -173,6 +174,27 @@ TEST_F(Commands, SecurityIsWrittenWithoutRestartingTheListener)
         EXPECT_TRUE(client && !client->readLine().empty());
         std::lock_guard guard(boxLock);
         EXPECT_TRUE(listenerBoxes.empty());  // a listener made again would say its port is taken
+    }
+}
+
+// The Record group: its box shows DecisionLog as stored (on when absent),
+// and OK stores the box.
+TEST_F(Commands, TheRecordBoxShowsAndStoresDecisionLog)
+{
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep);
+        closed.reset();
+        command.open(false);
+        auto* box = child<QCheckBox>(command.dialog(), "decisionLog");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), "Keep a record of my decisions");
+        EXPECT_EQ(box->isChecked(), !keep);
+        box->setChecked(keep);
+        child<QPushButton>(command.dialog(), "1")->click();
+        ASSERT_TRUE(eventually([&] { return closed.has_value(); }));
+        bool stored = !keep;
+        EXPECT_TRUE(ProxyConfiguration().getDecisionLog(stored));
+        EXPECT_EQ(stored, keep);
     }
 }
 
