@@ -4,6 +4,8 @@
 #include "config/LogWriter.h"
 #include "config/ProxyConfiguration.h"
 #include "foundation/Exception.h"
+#include "policy/CautionAttachment.h"
+#include "policy/CautionDomain.h"
 #include "policy/TrustedDomain.h"
 #include "relay/Addresses.h"
 #include "relay/ConfirmationRegistry.h"
@@ -33,7 +35,22 @@ AddressConfirmationDialog::AddressConfirmationDialog() : timeout_(sharedTimeout.
     trace(getLogWriter(), "AddressConfirmationDialog#AddressConfirmationDialog,1,Start");
     TrustedDomain domains;
     domains.load(authorizedDomains_);
+    CautionDomain().load(cautionDomains_);
+    CautionAttachment().load(cautionAttachments_);
     trace(getLogWriter(), "AddressConfirmationDialog#AddressConfirmationDialog,5,Endt");
+}
+
+std::string AddressConfirmationDialog::joinFlags(std::initializer_list<std::string_view> words)
+{
+    std::string joined;
+    for (const std::string_view word : words) {
+        if (word.empty())
+            continue;
+        if (!joined.empty())
+            joined += ' ';
+        joined += word;
+    }
+    return joined;
 }
 
 std::vector<ConfirmationRow> AddressConfirmationDialog::recipientRows(const std::string& text) const
@@ -41,8 +58,10 @@ std::vector<ConfirmationRow> AddressConfirmationDialog::recipientRows(const std:
     std::vector<ConfirmationRow> rows;
     for (const std::string& token : addressTokens(text)) {
         // Shown whole, judged by the address alone.
-        const bool flagged = !authorizedDomains_.isAllowedDomain(headerTokenAddress(token).c_str());
-        rows.push_back({token, flagged ? "x" : "", flagged});
+        const std::string address = headerTokenAddress(token);
+        const bool unauthorized = !authorizedDomains_.isAllowedDomain(address.c_str());
+        const bool caution = cautionDomains_.isCautionDomain(address.c_str());
+        rows.push_back({token, joinFlags({unauthorized ? "x" : "", caution ? "caution" : ""}), unauthorized || caution});
     }
     return rows;
 }
@@ -52,14 +71,13 @@ std::vector<ConfirmationRow> AddressConfirmationDialog::attachmentRows() const
     std::vector<ConfirmationRow> rows;
     if (attachments_ == nullptr)
         return rows;
-    attachments_->forEach<MIMEFile>([&rows](const MIMEFile& file) {
+    attachments_->forEach<MIMEFile>([this, &rows](const MIMEFile& file) {
         const std::string name = file.getName() == nullptr ? "" : file.getName();
         if (name.empty())
             return;
-        if (!file.isProtected())
-            rows.push_back({name, "x", true});
-        else
-            rows.push_back({name, file.getProtectionKind() == ProtectionIRM ? "IRM" : "PWD", false});
+        const char* state = !file.isProtected() ? "x" : file.getProtectionKind() == ProtectionIRM ? "IRM" : "PWD";
+        const bool caution = cautionAttachments_.isCautionAttachment(name.c_str());
+        rows.push_back({name, joinFlags({state, caution ? "caution" : ""}), !file.isProtected() || caution});
     });
     return rows;
 }

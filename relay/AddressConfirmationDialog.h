@@ -7,9 +7,11 @@
 // when the user explicitly confirmed, 2 otherwise; getEnd() then says how
 // the question ended. The model gives every
 // presenter the same rows: recipients split at commas, each flagged (red,
-// "x") when its address is outside the authorized domains; attachments with
-// "x", "IRM" or "PWD"; security phrases flagged when unprotected or
-// unencrypted. The countdown's length is the effective timeout: 60 at first,
+// "x") when its address is outside the authorized domains, and flagged with
+// "caution" when it holds a caution domain; attachments with "x", "IRM" or
+// "PWD", and " caution" after it for a caution attachment; security phrases
+// flagged when unprotected or unencrypted. The flag words of a row always
+// come in the order "x", "new", "caution". The countdown's length is the effective timeout: 60 at first,
 // then DialogTimeout whenever it lies between 31 and 299, kept from one
 // confirmation to the next.
 #pragma once
@@ -18,14 +20,16 @@
 #include "policy/PatternList.h"
 #include "relay/ConfirmationPresenter.h"
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace MAIL {
 
 struct ConfirmationRow {
     std::string first;   // recipient, file name or security phrase
-    std::string second;  // "x", "", "IRM" or "PWD"
+    std::string second;  // the flag words ("x", "caution"), "IRM" or "PWD"
     bool flagged;        // drawn in red with the warning icon
 };
 
@@ -37,7 +41,8 @@ public:
     static constexpr const char* CheckBoxText =
         "Are you sure you want to send this mail? If 'Yes', please check the box.";
 
-    // Loads the authorized domains (seeding the list file when needed).
+    // Loads the authorized domains (seeding the list file when needed) and
+    // the two caution lists.
     AddressConfirmationDialog();
     AddressConfirmationDialog(const AddressConfirmationDialog&) = delete;
     AddressConfirmationDialog& operator=(const AddressConfirmationDialog&) = delete;
@@ -79,6 +84,10 @@ public:
     int getTimeout() const { return timeout_; }
     Countdown makeCountdown() const { return Countdown(timeout_); }
 
+    // The second column of a row: the words that apply, in the order given,
+    // separated by one blank.
+    static std::string joinFlags(std::initializer_list<std::string_view> words);
+
     // The effective timeout shared by all confirmations, and its update
     // from the stored DialogTimeout.
     static int effectiveTimeout();
@@ -89,6 +98,8 @@ private:
 
     std::string subject_, to_, cc_, bcc_, security_, message_, unauthorized_;
     PatternList authorizedDomains_;
+    PatternList cautionDomains_;
+    PatternList cautionAttachments_;
     LinkedList* attachments_ = nullptr;
     int timeout_;
     ConfirmationEnd end_ = ConfirmationEnd::Cancelled;

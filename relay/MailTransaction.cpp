@@ -1,8 +1,15 @@
 #include "relay/MailTransaction.h"
 
+#include "analysis/message/AttachedFiles.h"
+#include "analysis/message/AttachmentWalk.h"
+#include "analysis/message/MIMEFile.h"
+#include "foundation/FileDescriptor.h"
 #include "relay/Addresses.h"
+#include "relay/SessionText.h"
 
 #include <algorithm>
+
+#include <fcntl.h>
 
 namespace MAIL {
 
@@ -21,6 +28,47 @@ const RecipientRecord& MailTransaction::addRecipient(std::string_view argument, 
 bool MailTransaction::allTrusted() const
 {
     return std::all_of(recipients_.begin(), recipients_.end(), [](const RecipientRecord& r) { return r.trusted; });
+}
+
+bool MailTransaction::markCautions(const PatternList& cautionDomains)
+{
+    bool any = false;
+    for (RecipientRecord& r : recipients_) {
+        r.caution = cautionDomains.isCautionDomain(r.address.c_str());
+        any = any || r.caution;
+    }
+    return any;
+}
+
+std::string MailTransaction::cautionAddresses() const
+{
+    std::string text;
+    for (const RecipientRecord& r : recipients_)
+        if (r.caution)
+            text += (text.empty() ? "" : ", ") + r.address;
+    return text;
+}
+
+bool MailTransaction::carriesCautionAttachment(const PatternList& cautionAttachments) const
+{
+    if (cautionAttachments.count() == 0)
+        return false;
+    const std::string boundary = textOf(headers.getBoundary());
+    if (boundary.empty())
+        return false;
+    const FileDescriptor file(::open(spool.getPath().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.isOpen())
+        return true;
+    // Without a folder the walk writes no file and judges none.
+    LinkedList records;
+    ProtectionChecker checker;
+    AttachmentWalk(records, checker, -1, std::string(), boundary, AttachedFiles::MaxDepth).run(file.get());
+    bool caution = false;
+    records.forEach<MIMEFile>([&](const MIMEFile& record) {
+        caution = caution || cautionAttachments.isCautionAttachment(record.getName());
+    });
+    records.clear();
+    return caution;
 }
 
 std::string MailTransaction::unauthorized() const

@@ -8,7 +8,8 @@
 //
 // It holds the sender, one record per recipient the server accepted (the
 // entry as received, its address, and how the lists judge it), the spool
-// file, the header parser and the data scanner.
+// file, the header parser and the data scanner. Caution beats trust: a
+// recipient under caution is asked about even when fully trusted.
 #pragma once
 
 #include "analysis/message/MailHeaderParser.h"
@@ -28,6 +29,7 @@ struct RecipientRecord {
     std::string address;  // what it is judged by
     bool trusted;         // a fully trusted recipient
     bool authorized;      // inside an authorized domain
+    bool caution = false; // inside a caution domain
 };
 
 class MailTransaction {
@@ -43,6 +45,16 @@ public:
                                         const PatternList& authorizedDomains);
     const std::vector<RecipientRecord>& recipients() const { return recipients_; }
     bool allTrusted() const;
+    // Marks the recipients whose address holds a caution domain; true when
+    // any does.
+    bool markCautions(const PatternList& cautionDomains);
+    // The addresses under caution, joined by ", ".
+    std::string cautionAddresses() const;
+    // Whether an attached file's name is under caution. The spool file is
+    // walked for the names (not decoded, not judged) only while the list
+    // has entries, so that mails pay nothing otherwise; a spool file that
+    // cannot be read counts as a caution.
+    bool carriesCautionAttachment(const PatternList& cautionAttachments) const;
     // The entries outside the authorized domains, each followed by ",".
     std::string unauthorized() const;
     // The entries whose address is not that of any To or Cc token, each

@@ -7,6 +7,9 @@
 #include "config/LogTag.h"
 #include "config/LogWriter.h"
 #include "foundation/Exception.h"
+#include "policy/CautionAttachment.h"
+#include "policy/CautionDomain.h"
+#include "policy/OrganisationLists.h"
 #include "policy/TrustedDomain.h"
 #include "policy/TrustedRecipient.h"
 #include "relay/Notifications.h"
@@ -103,6 +106,9 @@ void SMTPCommunicator::connectServer()
     // Each connection reads the lists afresh: edits apply from the next one.
     TrustedDomain().load(trustedDomains_);
     TrustedRecipient().load(trustedRecipients_);
+    CautionDomain().load(cautionDomains_);
+    CautionAttachment().load(cautionAttachments_);
+    reportIgnoredOrganisationFiles([](std::string_view text) { showWarningBalloon(text); });
     debug(getLogWriter(), "SMTPCommunicator#SMTPCommunicator,5,End");
 }
 

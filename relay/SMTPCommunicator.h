@@ -161,6 +161,8 @@ private:
     Stage stage_ = Stage::Command;
     MAIL::PatternList trustedDomains_;
     MAIL::PatternList trustedRecipients_;
+    MAIL::PatternList cautionDomains_;
+    MAIL::PatternList cautionAttachments_;
     MAIL::Socket serverSocket_;
     MAIL::Socket clientSocket_;
     std::unique_ptr<MAIL::TlsTransport> serverTls_;

@@ -5,9 +5,11 @@
 #include "relay/SMTPCommunicator.h"
 
 #include "analysis/message/AttachedFiles.h"
+#include "analysis/message/MIMEFile.h"
 #include "config/LogTag.h"
 #include "config/LogWriter.h"
 #include "foundation/Exception.h"
+#include "foundation/VisibleText.h"
 #include "relay/AddressConfirmationDialog.h"
 #include "relay/Addresses.h"
 #include "relay/Notifications.h"
@@ -97,6 +99,24 @@ void recordQuestion(DecisionRecord& record, const AddressConfirmationDialog& dia
     }
 }
 
+// The message lines that say where a caution fired: recipients, then
+// attachments, each list joined by ", ". A file name is mail text: it must
+// not add a line of its own.
+std::string cautionLines(const MailTransaction& mail, const LinkedList& attachments, const PatternList& cautions)
+{
+    std::string lines;
+    if (const std::string addresses = mail.cautionAddresses(); !addresses.empty())
+        lines += "Caution: " + addresses + "\r\n";
+    std::string names;
+    attachments.forEach<MIMEFile>([&](const MIMEFile& file) {
+        if (file.getName() != nullptr && file.getName()[0] != '\0' && cautions.isCautionAttachment(file.getName()))
+            names += (names.empty() ? "" : ", ") + visibleText(file.getName(), false);
+    });
+    if (!names.empty())
+        lines += "Caution: attachment " + names + "\r\n";
+    return lines;
+}
+
 } // namespace
 
 void SMTPCommunicator::resetServerQuietly()
@@ -149,6 +169,7 @@ SMTPCommunicator::Decision SMTPCommunicator::ask(const std::string& subject)
         dialog.setUnauthorized(unauthorized.c_str());
         message += "Warning:Found unauthorized recipients\r\n";
     }
+    message += cautionLines(mail, attachments, cautionAttachments_);
     message += verdictMessage(mail.headers.isIRMProtected(), mail.headers.isSMIMEEncrypted());
     dialog.setMessage(message.c_str());
 
@@ -189,8 +210,10 @@ int SMTPCommunicator::confirm()
               static_cast<int>(stage_), textOf(mail.headers.getTo()).c_str(), textOf(mail.headers.getCc()).c_str(),
               subject.c_str(), textOf(mail.headers.getContentType()).c_str(), mail.headers.isMultipart() ? 1 : 0,
               textOf(mail.headers.getBoundary()).c_str());
-        if (mail.allTrusted()) {
-            // Every recipient is fully trusted: no question, no dialog.
+        const bool cautionRecipient = mail.markCautions(cautionDomains_);
+        if (mail.allTrusted() && !cautionRecipient && !mail.carriesCautionAttachment(cautionAttachments_)) {
+            // Every recipient is fully trusted and nothing is under caution:
+            // no question, no dialog.
             sendData(subject);
         } else {
             decision = ask(subject);

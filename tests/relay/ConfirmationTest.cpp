@@ -3,6 +3,7 @@
 #include "RelayTestSupport.h"
 
 #include "config/ProxyConfiguration.h"
+#include "analysis/message/MIMEFile.h"
 #include "relay/AddressConfirmationDialog.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,36 @@ TEST_F(Confirmation, RowsAreSplitTrimmedAndFlaggedByAddress)
     dialog.setTo("");
     EXPECT_FALSE(dialog.isToEnabled());
     EXPECT_EQ(dialog.messageText(), AddressConfirmationDialog::DefaultMessage);
+}
+
+TEST_F(Confirmation, CautionFollowsTheOtherFlagsOfARow)
+{
+    pelorus::test::writeFile(home / "Pelorus/CautionDomain.pel", "\nRIVAL.example\n");
+    pelorus::test::writeFile(home / "Pelorus/CautionAttachment.pel", ".KEY\nconfidential\n");
+    AddressConfirmationDialog dialog;
+    dialog.setTo("bob@rival.example, ann@corp.example, Boss <boss@rival.example.corp.example>");
+    LinkedList files;
+    const auto file = [&files](const char* name, bool isProtected) {
+        auto record = std::make_unique<MIMEFile>(name);
+        record->setProtected(isProtected);
+        record->setProtectionKind(isProtected ? ProtectionPassword : ProtectionNone);
+        files.addLast(std::move(record));
+    };
+    file("server.key", false);
+    file("Q3-Confidential.xlsx", true);
+    file("notes.txt", true);
+    dialog.setAttachments(&files);
+    std::vector<std::pair<std::string, bool>> seen;
+    for (const auto& rows : {dialog.toRows(), dialog.attachmentRows()})
+        for (const ConfirmationRow& row : rows)
+            seen.emplace_back(row.second, row.flagged);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{"x caution", true},
+                                                               {"", false},
+                                                               {"caution", true},
+                                                               {"x caution", true},
+                                                               {"PWD caution", true},
+                                                               {"PWD", false}}));
+    EXPECT_EQ(AddressConfirmationDialog::joinFlags({"x", "", "caution"}), "x caution");
 }
 
 TEST_F(Confirmation, EffectiveTimeoutAcceptsOnly31To299AndKeepsTheLast)

@@ -189,3 +189,41 @@ TEST(RealPeersExtra, AuthPlainPassesThrough)
     EXPECT_EQ(sent.status, 0) << sent.errors;
     EXPECT_TRUE(sink.waitForMails(1, 10000));
 }
+
+// A caution domain asks about a fully trusted recipient; a caution
+// attachment asks about a mail to trusted recipients only; the message says
+// where each fired, before the verdict.
+TEST(RealPeersExtra, CautionsAskAndSayWhereTheyFired)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    SmtpSink sink;
+    ProxyRunner proxy(sink.port(), 1);
+    proxy.writeList("TrustedDomain.pel", {"corp.example"});
+    proxy.writeList("TrustedRecipient.plx", {"bob@rival.example", "carol@corp.example"});
+    proxy.writeList("CautionDomain.pel", {"", "RIVAL.example"});
+    proxy.writeList("CautionAttachment.pel", {"", ".KEY", "confidential"});
+    TempDir files;
+    const auto send = [&](const std::string& to, const std::string& attachment) {
+        writeFile(files / attachment, "content\n");
+        return runProgram({"swaks", "--server", "127.0.0.1", "--port", std::to_string(proxy.port()), "--from",
+                           "alice@corp.example", "--to", to, "--header", "Subject: s", "--attach-name", attachment,
+                           "--attach", "@" + files / attachment});
+    };
+    EXPECT_EQ(send("bob@rival.example,carol@corp.example", "server.key").status, 0);
+    EXPECT_EQ(send("carol@corp.example", "Q3-Confidential.xlsx").status, 0);
+    EXPECT_EQ(send("carol@corp.example", "notes.txt").status, 0);
+    ASSERT_TRUE(sink.waitForMails(3, 10000));
+    const std::vector<Presented> shown = proxy.presenter().shown();
+    ASSERT_EQ(shown.size(), 2u) << "the mail with nothing under caution passes unasked";
+    EXPECT_EQ(shown[0].message, "Warning:Found unauthorized recipients\r\nCaution: bob@rival.example\r\n"
+                                "Caution: attachment server.key\r\n"
+                                "Warning:This mail is not protected by IRM and also not encrypted by S/MIME.\r\n"
+                                "Please confirm recipients.");
+    ASSERT_EQ(shown[0].toRows.size(), 2u);
+    EXPECT_EQ(shown[0].toRows[0].second, "x caution");
+    EXPECT_EQ(shown[0].toRows[1].second, "");
+    EXPECT_NE(shown[1].message.find("Caution: attachment Q3-Confidential.xlsx\r\n"), std::string::npos)
+        << shown[1].message;
+    ASSERT_EQ(shown[1].attachmentRows.size(), 1u);
+    EXPECT_EQ(shown[1].attachmentRows[0].second, "x caution");
+}

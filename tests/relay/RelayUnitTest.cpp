@@ -1,11 +1,15 @@
 // The relay's small pieces on their own: the end-of-data scanner, whole
-// replies, the EHLO filter, client lines, addresses and notice texts.
+// replies, the EHLO filter, client lines, addresses, notice texts and the
+// cautions of a mail transaction.
 #include "relay/Addresses.h"
 #include "relay/ClientReader.h"
 #include "relay/DataScanner.h"
+#include "relay/MailTransaction.h"
 #include "relay/Notifications.h"
 #include "relay/ReplyReader.h"
 #include "relay/ServerConnection.h"
+
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -310,4 +314,36 @@ TEST(ServerConnection, Ipv4LiteralsAndTheSelfCheck)
     EXPECT_FALSE(isLocalAddress(address));
     const ConnectResult none = connectToServer("", 25, 1000);
     EXPECT_EQ(none.descriptor, -1);
+}
+
+TEST(MailTransaction, CautionBeatsTrustAndAttachmentsAreReadOnlyForAList)
+{
+    pelorus::test::TempDir dir;
+    pelorus::test::ScopedEnv temp("TEMP", dir.path());
+    PatternList trusted, authorized, domains, none, words, keys;
+    trusted.add(new String("bob@rival.example"));
+    trusted.add(new String("carol@corp.example"));
+    domains.add(new String(""));
+    domains.add(new String("RIVAL.example"));
+    words.add(new String("confidential"));
+    keys.add(new String(".key"));
+    MailTransaction mail("<alice@corp.example>");
+    mail.addRecipient("<bob@rival.example>", trusted, authorized);
+    mail.addRecipient("<carol@corp.example>", trusted, authorized);
+    EXPECT_TRUE(mail.allTrusted());
+    EXPECT_TRUE(mail.markCautions(domains));
+    EXPECT_EQ(mail.cautionAddresses(), "bob@rival.example") << "an empty entry cautions nobody";
+
+    const std::string header = "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n";
+    mail.headers.parse(header.c_str());
+    // No spool file yet: an empty list never looks for one.
+    EXPECT_FALSE(mail.carriesCautionAttachment(none));
+    EXPECT_TRUE(mail.carriesCautionAttachment(words)) << "an unreadable spool file counts as a caution";
+    mail.spool.initialize();
+    ASSERT_TRUE(mail.spool.writeContent(header + "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n--b\r\n"
+                                        "Content-Type: application/octet-stream; name=\"Q3-Confidential.xlsx\"\r\n"
+                                        "Content-Transfer-Encoding: base64\r\n\r\nAAAA\r\n--b--\r\n.\r\n", ""));
+    mail.spool.close();
+    EXPECT_TRUE(mail.carriesCautionAttachment(words));
+    EXPECT_FALSE(mail.carriesCautionAttachment(keys));
 }

@@ -200,6 +200,8 @@ TEST_F(Terminal, WithoutATerminalTheRowsArePrintedSafelyAndTheMailCancelled)
     plan->setProtectionKind(ProtectionPassword);
     files.addLast(plan);
     files.addLast(new MIMEFile("notes\xE2\x80\xAEtxt.exe"));
+    pelorus::test::writeFile(home / "Pelorus/CautionDomain.pel", "EVIL.example\n");
+    pelorus::test::writeFile(home / "Pelorus/CautionAttachment.pel", ".EXE\n");
     AddressConfirmationDialog model;
     model.setSubject("Hi\x1b[2J\r\nTo: boss@corp.example | ");
     model.setTo("Ann <ann@corp.example>, eve@evil.example");
@@ -210,11 +212,11 @@ TEST_F(Terminal, WithoutATerminalTheRowsArePrintedSafelyAndTheMailCancelled)
     const std::string expected = "\nRecipients Confirmation - Pelorus\n"
                                  "Subject: Hi\\x1B[2J\\x0D\\x0ATo: boss@corp.example | \n"
                                  "To: Ann <ann@corp.example> | \n"
-                                 "To: eve@evil.example | x\n"
+                                 "To: eve@evil.example | x caution\n"
                                  "Cc: carol@partner.example | x\n"
                                  "Bcc: <dave@hidden.example> | x\n"
                                  "Attached Files: plan.pdf | PWD\n"
-                                 "Attached Files: notes\\u{202E}txt.exe | x\n"
+                                 "Attached Files: notes\\u{202E}txt.exe | x caution\n"
                                  "Security: IRM unprotected | x\n"
                                  "Security: S/MIME encrypted | \n"
                                  "Please confirm recipients for this mail.\nDo you send this mail?\n"

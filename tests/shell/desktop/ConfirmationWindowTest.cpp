@@ -127,6 +127,20 @@ TEST(ConfirmationWindow, FlaggedRowsAreRedWithTheWarningIcon)
     EXPECT_EQ(control<QTreeWidget>(*window, "1005")->topLevelItemCount(), 0);
 }
 
+TEST(ConfirmationWindow, CautionRowsAreRedWithTheirFlagWords)
+{
+    ConfirmationContent content = sampleContent();
+    content.to = {{"boss@rival.example", "caution", true}};
+    content.attachments = {{"server.key", "PWD caution", true}};
+    auto window = openWindow(std::move(content));
+    for (const auto& [list, flags] : {std::pair{"1007", "caution"}, std::pair{"1012", "PWD caution"}}) {
+        QTreeWidgetItem* item = control<QTreeWidget>(*window, list)->topLevelItem(0);
+        ASSERT_NE(item, nullptr) << list;
+        EXPECT_EQ(item->text(1), flags);
+        EXPECT_EQ(item->foreground(1).color(), QColor(255, 0, 0)) << list;
+    }
+}
+
 TEST(ConfirmationWindow, EmptyToListIsDisabledButEmptyCcAndBccAreNot)
 {
     ConfirmationContent content = sampleContent();
