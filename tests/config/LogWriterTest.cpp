@@ -8,7 +8,6 @@
 
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -17,21 +16,13 @@
 
 using MAIL::LogWriter;
 using pelorus::test::fileMode;
+using pelorus::test::linesOf;
 using pelorus::test::pathExists;
 using pelorus::test::readFile;
 using pelorus::test::TempDir;
 using pelorus::test::writeFile;
 
 namespace {
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 const std::regex LineForm(R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d\d:\d\d:\d\d \d{4}  (TRACE|DEBUG|ERROR): .*)");
 

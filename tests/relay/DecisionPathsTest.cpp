@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <map>
-#include <sstream>
 #include <thread>
 
 using namespace pelorus::test;
@@ -41,8 +40,7 @@ std::vector<Json> recordLines(const ProxyRunner& proxy, std::size_t count)
     std::vector<Json> lines;
     for (int wait = 0; wait < 2000; ++wait) {
         lines.clear();
-        std::istringstream in(pathExists(proxy.decisionFile()) ? readFile(proxy.decisionFile()) : "");
-        for (std::string line; std::getline(in, line);)
+        for (const std::string& line : linesOf(pathExists(proxy.decisionFile()) ? readFile(proxy.decisionFile()) : ""))
             lines.push_back(Json::parse(line));
         if (lines.size() >= count)
             break;

@@ -1,5 +1,6 @@
 // The record of decisions as a file: its lines are JSON whatever a mail
-// holds, private, never interleaved, rotated, and read back newest last.
+// holds, private, never interleaved, rotated; a hostile line read back is
+// skipped. Reading back is tested through pelorus --decisions.
 #include "RelayTestSupport.h"
 
 #include "config/ProxyConfiguration.h"
@@ -10,7 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -21,13 +21,9 @@ using Json = nlohmann::json;
 
 namespace {
 
-std::vector<std::string> linesOf(const std::string& path)
+std::vector<std::string> fileLines(const std::string& path)
 {
-    std::vector<std::string> lines;
-    std::istringstream in(pathExists(path) ? readFile(path) : "");
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    return linesOf(pathExists(path) ? readFile(path) : "");
 }
 
 DecisionRecord sample(std::string subject)
@@ -42,7 +38,7 @@ DecisionRecord sample(std::string subject)
 
 } // namespace
 
-TEST(DecisionRecord, HostileSubjectsStayOneValidJsonLine)
+TEST(DecisionRecord, HostileSubjectsStayOneValidJsonLineStampedInUtc)
 {
     struct Case {
         const char* name;
@@ -62,17 +58,10 @@ TEST(DecisionRecord, HostileSubjectsStayOneValidJsonLine)
         EXPECT_EQ(parsed["message_id"], c.readBack) << c.name;
         EXPECT_EQ(parsed["decision"], "sent") << c.name;
     }
-}
-
-TEST(DecisionRecord, TimeIsUtcWithMillisecondsAndAbsentValuesAreNull)
-{
     const auto when = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796661605123));
     const Json parsed = Json::parse(decisionLine(sample("s"), when));
     EXPECT_EQ(parsed["time"], "2026-12-07T16:40:05.123Z");
-    EXPECT_TRUE(parsed["message_id"].is_null());
     EXPECT_TRUE(parsed["server_reply"].is_null());
-    EXPECT_EQ(parsed["recipients"][0]["field"], "to");
-    EXPECT_EQ(parsed["recipients"][0]["new"], false);
 }
 
 TEST(DecisionRecord, FileIsPrivateAndNeverWrittenThroughALink)
@@ -127,7 +116,7 @@ TEST(DecisionRecord, ConcurrentWritersNeverInterleaveLines)
         });
     for (auto& writer : writers)
         writer.join();
-    const auto lines = linesOf(folder + "/decisions.jsonl");
+    const auto lines = fileLines(folder + "/decisions.jsonl");
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(Writers * Lines));
     for (const std::string& line : lines) {
         const Json parsed = Json::parse(line, nullptr, false);
@@ -149,7 +138,7 @@ TEST(DecisionRecord, RotationKeepsTwoOlderFilesEachWithinTheLimit)
     for (const char* name : {SecondRotatedName, FirstRotatedName, DecisionFileName}) {
         EXPECT_LE(std::filesystem::file_size(folder + "/" + name), RotateBytes) << name;
         EXPECT_EQ(fileMode(folder + "/" + name), 0600) << name;
-        for (const std::string& line : linesOf(folder + "/" + name))
+        for (const std::string& line : fileLines(folder + "/" + name))
             numbers.push_back(std::stoi(line));
     }
     EXPECT_EQ(listFolder(folder).size(), 3u) << "nothing older than decisions.2.jsonl";
@@ -185,25 +174,7 @@ TEST(DecisionRecord, DecisionLogZeroWritesNothing)
     EXPECT_FALSE(pathExists(home / "Pelorus/decisions.jsonl"));
     ASSERT_TRUE(ProxyConfiguration().setDecisionLog(true));
     recordDecision(sample("kept"));
-    EXPECT_EQ(linesOf(home / "Pelorus/decisions.jsonl").size(), 1u);
-}
-
-TEST(DecisionRecord, ReadingBackTakesTheNewestAcrossRotationAndCountsBrokenLines)
-{
-    TempDir home;
-    const std::string folder = home / "Pelorus";
-    EXPECT_TRUE(readRecentDecisions(folder, 20).entries.empty()) << "a fresh machine has no record";
-    const auto line = [](const char* subject) { return decisionLine(sample(subject), std::chrono::system_clock::now()); };
-    std::filesystem::create_directories(folder);
-    writeFile(folder + "/" + FirstRotatedName, line("old 1") + line("old 2"));
-    writeFile(folder + "/" + DecisionFileName, line("new 1") + "{\"time\": broken\n" + "[1,2]\n" + line("new 2"));
-    const RecentDecisions recent = readRecentDecisions(folder, 3);
-    ASSERT_EQ(recent.entries.size(), 3u);
-    EXPECT_EQ(recent.entries[0].subject, "old 2");
-    EXPECT_EQ(recent.entries[1].subject, "new 1");
-    EXPECT_EQ(recent.entries[2].subject, "new 2");
-    EXPECT_EQ(recent.entries[2].firstRecipient, "bob@corp.example");
-    EXPECT_EQ(recent.broken, 2u);
+    EXPECT_EQ(fileLines(home / "Pelorus/decisions.jsonl").size(), 1u);
 }
 
 TEST(DecisionRecord, DeeplyNestedLinesAreBrokenNotACrash)

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 using namespace pelorus::test;
 
@@ -26,15 +25,6 @@ void writeRecord(const TempDir& home, const char* name, const std::string& lines
 {
     std::filesystem::create_directories(home / "state/Pelorus");
     writeFile(home / "state/Pelorus/" + name, lines);
-}
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 } // namespace

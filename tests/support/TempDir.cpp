@@ -88,4 +88,13 @@ std::vector<std::string> listFolder(const std::string& path)
     return names;
 }
 
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 } // namespace pelorus::test

@@ -42,5 +42,7 @@ void writeFile(const std::string& path, const std::string& content);
 int fileMode(const std::string& path);
 bool pathExists(const std::string& path);
 std::vector<std::string> listFolder(const std::string& path);
+// The lines of a text, without their line ends.
+std::vector<std::string> linesOf(const std::string& text);
 
 } // namespace pelorus::test
