@@ -2,8 +2,12 @@
 
 #include "foundation/LinkedList.h"
 #include "foundation/String.h"
+#include "policy/CautionAttachment.h"
+#include "policy/CautionDomain.h"
+#include "policy/OrganisationLists.h"
 #include "policy/TrustedDomain.h"
 #include "policy/TrustedRecipient.h"
+#include "relay/Notifications.h"
 #include "shell/desktop/Beep.h"
 #include "shell/desktop/DialogSupport.h"
 #include "shell/desktop/Icons.h"
@@ -16,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -35,10 +40,11 @@ namespace {
 constexpr int InputLimit = 1022;
 constexpr int ColumnWidth = 320;
 constexpr int BytesRole = Qt::UserRole;
+constexpr int OrganisationRole = Qt::UserRole + 1;
 
-QLabel* plainLabel(const char* text)
+QLabel* plainLabel(const QString& text)
 {
-    auto* label = new QLabel(displayText(text));
+    auto* label = new QLabel(text);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     return label;
@@ -92,11 +98,25 @@ QTreeWidgetItem* rowItem(const QByteArray& bytes, const QIcon& icon)
     return item;
 }
 
-// The row texts, top to bottom, without empty ones.
+// A row of an organisation-wide list: greyed, without a check box.
+QTreeWidgetItem* organisationItem(const QByteArray& bytes, const QIcon& icon, const QString& tip)
+{
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, QString::fromUtf8(bytes));
+    item->setData(0, OrganisationRole, true);
+    item->setIcon(0, icon);
+    item->setToolTip(0, tip);
+    item->setFlags(Qt::NoItemFlags);
+    return item;
+}
+
+// The user's row texts, top to bottom, without empty ones.
 std::unique_ptr<LinkedList> entriesOf(const QTreeWidget* list)
 {
     auto entries = std::make_unique<LinkedList>();
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        if (list->topLevelItem(row)->data(0, OrganisationRole).toBool())
+            continue;
         const QByteArray bytes = list->topLevelItem(row)->data(0, BytesRole).toByteArray();
         if (!bytes.isEmpty())
             entries->addLast(std::make_unique<String>(std::string_view(bytes.constData(), bytes.size())));
@@ -135,91 +155,100 @@ FiltersDialog::FiltersDialog(QWidget* parent) : QDialog(parent)
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-    domainEdit_ = new QLineEdit;
-    domainEdit_->setObjectName(QStringLiteral("1008"));
-    domainEdit_->setMaxLength(InputLimit);
-    recipientEdit_ = new QLineEdit;
-    recipientEdit_->setObjectName(QStringLiteral("1002"));
-    recipientEdit_->setMaxLength(InputLimit);
-    domainEdit_->installEventFilter(this);
-    recipientEdit_->installEventFilter(this);
-    domainList_ = listView("1022", "Domain", 118);
-    recipientList_ = listView("1023", "Recipient", 108);
-    QPushButton* addDomain = button("Add", "1015");
-    QPushButton* deleteDomains = button("Delete", "1020");
-    QPushButton* addRecipient = button("Add", "1016");
-    QPushButton* deleteRecipients = button("Delete", "1021");
+    // One group box of the dialog: prompt, input and Add, the list with its
+    // side label, Delete.
+    struct Layout {
+        QString title, prompt, side, column;
+        const char *editId, *addId, *listId, *deleteId;
+        int icon;
+    };
+    const auto makeGroup = [this](Group& group, const Layout& layout) {
+        group.edit = new QLineEdit;
+        group.edit->setObjectName(QLatin1String(layout.editId));
+        group.edit->setMaxLength(InputLimit);
+        group.edit->installEventFilter(this);
+        group.list = listView(layout.listId, "", layout.icon);
+        group.list->setHeaderLabels({layout.column});
+        QPushButton* add = button("", layout.addId);
+        add->setText(tr("Add"));
+        QPushButton* remove = button("", layout.deleteId);
+        remove->setText(tr("Delete"));
+        auto* box = new QGroupBox(layout.title);
+        auto* grid = new QGridLayout(box);
+        grid->addWidget(plainLabel(layout.prompt), 0, 1, 1, 2);
+        grid->addWidget(group.edit, 1, 1);
+        grid->addWidget(add, 1, 2);
+        grid->addWidget(plainLabel(layout.side), 2, 0, Qt::AlignTop);
+        grid->addWidget(group.list, 2, 1, 2, 1);
+        grid->addWidget(remove, 3, 2, Qt::AlignBottom);
+        grid->setColumnStretch(1, 1);
+        connect(add, &QPushButton::clicked, this, [this, &group] { addFromEdit(group); });
+        connect(remove, &QPushButton::clicked, this, [this, &group] { deleteTicked(group); });
+        return box;
+    };
+    groups_[Domains].additions = &Changes::domainAdditions;
+    groups_[Domains].deletions = &Changes::domainDeletions;
+    groups_[Recipients].additions = &Changes::recipientAdditions;
+    groups_[Recipients].deletions = &Changes::recipientDeletions;
+    groups_[CautionDomains].additions = &Changes::cautionDomainAdditions;
+    groups_[CautionDomains].deletions = &Changes::cautionDomainDeletions;
+    groups_[CautionAttachments].additions = &Changes::cautionAttachmentAdditions;
+    groups_[CautionAttachments].deletions = &Changes::cautionAttachmentDeletions;
 
-    auto* domains = new QGroupBox(QStringLiteral("Domain Filter"));
-    auto* domainGrid = new QGridLayout(domains);
-    domainGrid->addWidget(plainLabel("Please enter a domain name to allow to send mails."), 0, 1, 1, 2);
-    domainGrid->addWidget(domainEdit_, 1, 1);
-    domainGrid->addWidget(addDomain, 1, 2);
-    domainGrid->addWidget(plainLabel("Authorized\r\nDomains"), 2, 0, Qt::AlignTop);
-    domainGrid->addWidget(domainList_, 2, 1, 2, 1);
-    domainGrid->addWidget(deleteDomains, 3, 2, Qt::AlignBottom);
-    domainGrid->setColumnStretch(1, 1);
+    auto* filters = new QWidget;
+    auto* filtersLayout = new QVBoxLayout(filters);
+    filtersLayout->addWidget(makeGroup(groups_[Domains],
+                                       {tr("Domain Filter"), tr("Please enter a domain name to allow to send mails."),
+                                        tr("Authorized\nDomains"), tr("Domain"), "1008", "1015", "1022", "1020", 118}));
+    filtersLayout->addWidget(makeGroup(
+        groups_[Recipients],
+        {tr("Recipient Filter"),
+         tr("Please enter an email address to allow to send mails without [Recipient Confirmation]."),
+         tr("Fully Trusted\nRecipients"), tr("Recipient"), "1002", "1016", "1023", "1021", 108}));
+    auto* caution = new QWidget;
+    caution->setObjectName(QStringLiteral("caution"));
+    auto* cautionLayout = new QVBoxLayout(caution);
+    cautionLayout->addWidget(makeGroup(
+        groups_[CautionDomains],
+        {tr("Caution Domains"),
+         tr("Please enter a domain name whose recipients always need your confirmation, even when fully trusted."),
+         tr("Caution\nDomains"), tr("Domain"), "1030", "1031", "1032", "1033", 111}));
+    cautionLayout->addWidget(makeGroup(
+        groups_[CautionAttachments],
+        {tr("Caution Attachments"),
+         tr("Please enter a file suffix such as .key, or a word such as confidential: a mail with an attachment "
+            "whose name ends with the suffix or holds the word always needs your confirmation."),
+         tr("Caution\nAttachments"), tr("File name"), "1034", "1035", "1036", "1037", 115}));
+    auto* pages = new QTabWidget;
+    pages->addTab(filters, tr("Filters"));
+    pages->addTab(caution, tr("Caution"));
 
-    auto* recipients = new QGroupBox(QStringLiteral("Recipient Filter"));
-    auto* recipientGrid = new QGridLayout(recipients);
-    recipientGrid->addWidget(
-        plainLabel("Please enter an email address to allow to send mails without [Recipient Confirmation]."), 0, 1, 1,
-        2);
-    recipientGrid->addWidget(recipientEdit_, 1, 1);
-    recipientGrid->addWidget(addRecipient, 1, 2);
-    recipientGrid->addWidget(plainLabel("Fully Trusted\r\nRecipients"), 2, 0, Qt::AlignTop);
-    recipientGrid->addWidget(recipientList_, 2, 1, 2, 1);
-    recipientGrid->addWidget(deleteRecipients, 3, 2, Qt::AlignBottom);
-    recipientGrid->setColumnStretch(1, 1);
-
-    auto* ok = new QPushButton(QStringLiteral("OK"));
+    auto* ok = new QPushButton(tr("OK"));
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
-    QPushButton* cancel = button("Cancel", "2");
+    QPushButton* cancel = button("", "2");
+    cancel->setText(tr("Cancel"));
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(domains);
-    layout->addWidget(recipients);
+    layout->addWidget(pages);
     addSaveFooter(layout, ok, cancel);
     setMinimumWidth(ColumnWidth + 260);
-
-    connect(addDomain, &QPushButton::clicked, this,
-            [this] { addFromEdit(domainEdit_, domainList_, changes_.domainAdditions); });
-    connect(addRecipient, &QPushButton::clicked, this,
-            [this] { addFromEdit(recipientEdit_, recipientList_, changes_.recipientAdditions); });
-    connect(deleteDomains, &QPushButton::clicked, this,
-            [this] { deleteTicked(domainList_, changes_.domainDeletions); });
-    connect(deleteRecipients, &QPushButton::clicked, this,
-            [this] { deleteTicked(recipientList_, changes_.recipientDeletions); });
     connect(ok, &QPushButton::clicked, this, &FiltersDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &FiltersDialog::reject);
 
-    // Every entry goes on top of the ones before it, so the rows show the
-    // file from its last line up; built in one go, as a list may be long.
-    const auto load = [this](const LinkedList& entries, QTreeWidget* list) {
-        QSet<QByteArray>& keys = keysOf(list);
-        QList<QTreeWidgetItem*> rows;
-        const QIcon icon = pelorusIcon(list->property("pelorusIcon").toInt());
-        entries.forEach<String>([&](const String& entry) {
-            const QByteArray bytes(entry.view().data(), static_cast<qsizetype>(entry.view().size()));
-            if (keys.contains(caseKey(bytes))) {
-                beep();
-                return;
-            }
-            keys.insert(caseKey(bytes));
-            rows.append(rowItem(bytes, icon));
-        });
-        std::reverse(rows.begin(), rows.end());
-        list->addTopLevelItems(rows);
+    const auto load = [this](Group& group, auto file) {
+        LinkedList own, organisation;
+        file.load(own);
+        file.loadOrganisation(organisation);
+        fill(group, own, organisation);
+        own.clear();
+        organisation.clear();
     };
-    LinkedList domainEntries;
-    TrustedDomain().load(domainEntries);
-    load(domainEntries, domainList_);
-    LinkedList recipientEntries;
-    TrustedRecipient().load(recipientEntries);
-    load(recipientEntries, recipientList_);
-    domainEntries.clear();
-    recipientEntries.clear();
+    load(groups_[Domains], TrustedDomain());
+    load(groups_[Recipients], TrustedRecipient());
+    load(groups_[CautionDomains], CautionDomain());
+    load(groups_[CautionAttachments], CautionAttachment());
+    reportIgnoredOrganisationFiles([](std::string_view text) { showWarningBalloon(text); });
 }
 
 FiltersDialog::~FiltersDialog() = default;
@@ -231,21 +260,45 @@ void FiltersDialog::present()
     activateWindow();
 }
 
-QSet<QByteArray>& FiltersDialog::keysOf(const QTreeWidget* list)
+void FiltersDialog::fill(Group& group, const LinkedList& own, const LinkedList& organisation)
 {
-    return list == domainList_ ? domainKeys_ : recipientKeys_;
+    // Every entry goes on top of the ones before it, so the rows show the
+    // file from its last line up; built in one go, as a list may be long.
+    // The organisation's entries follow, in their files' order.
+    QList<QTreeWidgetItem*> rows;
+    const QIcon icon = pelorusIcon(group.list->property("pelorusIcon").toInt());
+    const auto take = [&](const String& entry) {
+        const QByteArray bytes(entry.view().data(), static_cast<qsizetype>(entry.view().size()));
+        const QByteArray key = caseKey(bytes);
+        if (group.keys.contains(key)) {
+            beep();
+            return QByteArray();
+        }
+        group.keys.insert(key);
+        return bytes;
+    };
+    own.forEach<String>([&](const String& entry) {
+        if (const QByteArray bytes = take(entry); !bytes.isNull())
+            rows.append(rowItem(bytes, icon));
+    });
+    std::reverse(rows.begin(), rows.end());
+    const QString tip = tr("Set by your organisation; it cannot be removed here.");
+    organisation.forEach<String>([&](const String& entry) {
+        if (const QByteArray bytes = take(entry); !bytes.isNull())
+            rows.append(organisationItem(bytes, icon, tip));
+    });
+    group.list->addTopLevelItems(rows);
 }
 
-bool FiltersDialog::insertRow(QTreeWidget* list, const QByteArray& bytes)
+bool FiltersDialog::insertRow(Group& group, const QByteArray& bytes)
 {
-    QSet<QByteArray>& keys = keysOf(list);
     const QByteArray key = caseKey(bytes);
-    if (keys.contains(key)) {
+    if (group.keys.contains(key)) {
         beep();
         return false;
     }
-    keys.insert(key);
-    list->insertTopLevelItem(0, rowItem(bytes, pelorusIcon(list->property("pelorusIcon").toInt())));
+    group.keys.insert(key);
+    group.list->insertTopLevelItem(0, rowItem(bytes, pelorusIcon(group.list->property("pelorusIcon").toInt())));
     return true;
 }
 
@@ -256,52 +309,54 @@ bool FiltersDialog::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            if (watched == domainEdit_)
-                addFromEdit(domainEdit_, domainList_, changes_.domainAdditions);
-            else if (watched == recipientEdit_)
-                addFromEdit(recipientEdit_, recipientList_, changes_.recipientAdditions);
-            else
-                return QDialog::eventFilter(watched, event);
-            return true;
+            for (Group& group : groups_) {
+                if (watched == group.edit) {
+                    addFromEdit(group);
+                    return true;
+                }
+            }
         }
     }
     return QDialog::eventFilter(watched, event);
 }
 
-void FiltersDialog::addFromEdit(QLineEdit* edit, QTreeWidget* list, int& counter)
+void FiltersDialog::addFromEdit(Group& group)
 {
-    const QString text = edit->text().left(InputLimit);
+    const QString text = group.edit->text().left(InputLimit);
     if (text.isEmpty())
         return;
-    insertRow(list, text.toUtf8());  // taken as typed: no trimming, no form check
-    ++counter;                        // a refused duplicate counts as well
+    insertRow(group, text.toUtf8());  // taken as typed: no trimming, no form check
+    ++(changes_.*group.additions);    // a refused duplicate counts as well
 }
 
-void FiltersDialog::deleteTicked(QTreeWidget* list, int& counter)
+void FiltersDialog::deleteTicked(Group& group)
 {
-    for (int row = list->topLevelItemCount() - 1; row >= 0; --row) {
-        QTreeWidgetItem* item = list->topLevelItem(row);
+    for (int row = group.list->topLevelItemCount() - 1; row >= 0; --row) {
+        QTreeWidgetItem* item = group.list->topLevelItem(row);
         const QByteArray bytes = item->data(0, BytesRole).toByteArray();
-        if (item->checkState(0) == Qt::Checked && !bytes.isEmpty()) {
-            keysOf(list).remove(caseKey(bytes));
-            delete list->takeTopLevelItem(row);
+        if (item->checkState(0) == Qt::Checked && !bytes.isEmpty() && !item->data(0, OrganisationRole).toBool()) {
+            group.keys.remove(caseKey(bytes));
+            delete group.list->takeTopLevelItem(row);
         }
     }
-    ++counter;
+    ++(changes_.*group.deletions);
 }
 
 bool FiltersDialog::saveLists()
 {
-    const std::unique_ptr<LinkedList> domains = entriesOf(domainList_);
-    const std::unique_ptr<LinkedList> recipients = entriesOf(recipientList_);
     TrustedDomain domainFile;
     TrustedRecipient recipientFile;
+    CautionDomain cautionDomainFile;
+    CautionAttachment cautionAttachmentFile;
+    const std::array<ListFile*, GroupCount> files{&domainFile, &recipientFile, &cautionDomainFile,
+                                                  &cautionAttachmentFile};
     QStringList failures;
-    for (QString failure : {store(domainFile, *domains), store(recipientFile, *recipients)})
-        if (!failure.isEmpty())
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::unique_ptr<LinkedList> entries = entriesOf(groups_[i].list);
+        if (const QString failure = store(*files[i], *entries); !failure.isEmpty())
             failures << failure;
-    domains->clear();
-    recipients->clear();
+        entries->clear();
+    }
     if (failures.isEmpty())
         return true;
     showMessageBox(this, QMessageBox::Critical, QStringLiteral("Pelorus"),

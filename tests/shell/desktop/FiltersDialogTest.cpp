@@ -1,11 +1,13 @@
 // The Filters dialog against real list files in a private config folder:
 // the order rows show and are saved in, the duplicate refusal, the change
-// counters, the questions, and saving or removing both files.
+// counters, the questions, saving or removing the files, and the Caution
+// page with organisation-wide entries.
 #include "DialogsTestSupport.h"
 #include "shell/desktop/FiltersDialog.h"
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -247,3 +249,42 @@ TEST_F(Filters, CancelWithChangesAsksAndNoKeepsTheDialog)
 }
 
 } // namespace
+
+// The Caution page keeps its own two lists; organisation-wide entries show
+// greyed without a check box, refuse a duplicate and are never written.
+TEST_F(Filters, CautionPageAndOrganisationEntries)
+{
+    TempDir organisation;
+    ScopedEnv folders("XDG_CONFIG_DIRS", organisation.path());
+    std::filesystem::create_directory(organisation / "Pelorus");
+    writeFile(organisation / "Pelorus/CautionDomain.pel", "org.example\n");
+    writeFile(organisation / "Pelorus/TrustedDomain.pel", "corp.example\n");
+    writeFile(config.folder + "/CautionDomain.pel", "rival.example\n");
+    open();
+    auto* pages = dialog->findChild<QTabWidget*>();
+    ASSERT_NE(pages, nullptr);
+    EXPECT_EQ(pages->tabText(1), "Caution");
+    auto* cautions = child<QTreeWidget>(dialog.get(), "1032");
+    auto* attachments = child<QTreeWidget>(dialog.get(), "1036");
+    EXPECT_EQ(rowsOf(cautions), (Rows{"rival.example", "org.example"}));
+    EXPECT_EQ(rowsOf(domains()), Rows{"corp.example"}) << "on the page of its list";
+    QTreeWidgetItem* fixed = cautions->topLevelItem(1);
+    EXPECT_FALSE(fixed->flags() & (Qt::ItemIsEnabled | Qt::ItemIsUserCheckable));
+    EXPECT_FALSE(fixed->data(0, Qt::CheckStateRole).isValid()) << "no check box";
+
+    add("1030", "1031", "ORG.example");
+    add("1030", "1031", "mail.example");
+    add("1034", "1035", ".key");
+    EXPECT_EQ(rowsOf(cautions), (Rows{"mail.example", "rival.example", "org.example"}));
+    tick(cautions, 1);
+    press("1033");
+    EXPECT_EQ(rowsOf(cautions), (Rows{"mail.example", "org.example"}));
+    EXPECT_EQ(rowsOf(attachments), Rows{".key"});
+    EXPECT_EQ(dialog->changes().cautionDomainAdditions, 2);
+    saveAnswering(QMessageBox::Yes);
+    ASSERT_TRUE(eventually([&] { return result.has_value(); }));
+    EXPECT_EQ(readFile(config.folder + "/CautionDomain.pel"), "mail.example\n");
+    EXPECT_EQ(readFile(config.folder + "/CautionAttachment.pel"), ".key\n");
+    EXPECT_FALSE(pathExists(config.domainFile)) << "an organisation entry is not the user's";
+    EXPECT_EQ(readFile(organisation / "Pelorus/CautionDomain.pel"), "org.example\n");
+}
