@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -62,19 +63,6 @@ bool readEntry(const std::string& path, std::string& text)
         }
         text.append(buffer, static_cast<std::size_t>(n));
     }
-}
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 std::vector<std::string_view> linesOf(std::string_view text)
@@ -213,12 +201,25 @@ std::optional<std::string> writeAutostart(const std::string& file, const std::st
     if (!FileFolder(file).create())
         return failure(file, reasonOf(errno != 0 ? errno : ENOTDIR));
     std::string temporary = file + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));  // 0600, created exclusively
-    if (!fd.isOpen())
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // 0600, created exclusively
+    if (fd < 0)
         return failure(file, reasonOf(errno));
-    if (::fchmod(fd.get(), 0600) != 0 || !writeAll(fd.get(), *entry) || ::fsync(fd.get()) != 0 ||
-        ::rename(temporary.c_str(), file.c_str()) != 0) {
-        const int error = errno;
+    FILE* out = ::fdopen(fd, "w");
+    bool written = out != nullptr && ::fchmod(fd, 0600) == 0 &&
+                   std::fwrite(entry->data(), 1, entry->size(), out) == entry->size() && std::fflush(out) == 0 &&
+                   ::fsync(fd) == 0;
+    int error = errno;
+    if (out == nullptr)
+        ::close(fd);
+    else if (std::fclose(out) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && ::rename(temporary.c_str(), file.c_str()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
         ::unlink(temporary.c_str());
         return failure(file, reasonOf(error));
     }
