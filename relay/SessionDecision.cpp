@@ -78,7 +78,8 @@ DecisionRecord startRecord(const MailTransaction& mail, const std::string& subje
 void recordQuestion(DecisionRecord& record, const AddressConfirmationDialog& dialog)
 {
     for (const ConfirmationRow& row : dialog.attachmentRows())  // "x", "IRM" or "PWD" leads the flag words
-        record.attachments.push_back({row.first, row.second.substr(0, row.second.find(' '))});
+        record.attachments.push_back({row.first, row.second.substr(0, row.second.find(' ')),
+                                      row.second.ends_with(" caution")});
     const std::string message = dialog.messageText();
     for (std::size_t start = 0; start < message.size();) {
         const std::size_t end = std::min(message.find("\r\n", start), message.size());
@@ -211,6 +212,8 @@ int SMTPCommunicator::confirm()
               subject.c_str(), textOf(mail.headers.getContentType()).c_str(), mail.headers.isMultipart() ? 1 : 0,
               textOf(mail.headers.getBoundary()).c_str());
         const bool cautionRecipient = mail.markCautions(cautionDomains_);
+        for (std::size_t i = 0; i < record_.recipients.size(); ++i)  // one entry per recipient, in order
+            record_.recipients[i].caution = mail.recipients()[i].caution;
         if (mail.allTrusted() && !cautionRecipient && !mail.carriesCautionAttachment(cautionAttachments_)) {
             // Every recipient is fully trusted and nothing is under caution:
             // no question, no dialog.

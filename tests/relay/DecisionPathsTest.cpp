@@ -125,6 +125,7 @@ TEST_F(DecisionPaths, ARecordSaysWhatTheConfirmationShowed)
     SmtpSink sink;
     ProxyRunner proxy(sink.port(), 1);
     proxy.writeList("TrustedDomain.pel", {"corp.example"});
+    proxy.writeList("CautionDomain.pel", {"hidden.example"});
     sendMail(proxy.port(), {"bob@corp.example", "carol@partner.example", "dave@hidden.example"}, Mail);
     ASSERT_TRUE(proxy.waitIdle());
     const std::vector<Json> lines = recordLines(proxy, 1);
@@ -140,9 +141,10 @@ TEST_F(DecisionPaths, ARecordSaysWhatTheConfirmationShowed)
         EXPECT_EQ(r["recipients"][i]["field"], fields[i]) << i;
         EXPECT_EQ(r["recipients"][i]["authorized"], authorized[i]) << i;
         EXPECT_EQ(r["recipients"][i]["trusted"], false) << i;
+        EXPECT_EQ(r["recipients"][i]["caution"], i == 2) << i;
     }
     EXPECT_EQ(r["security"], Json({{"irm", false}, {"smime", false}}));
-    EXPECT_EQ(r["warnings"], Json({"Warning:Found unauthorized recipients",
+    EXPECT_EQ(r["warnings"], Json({"Warning:Found unauthorized recipients", "Caution: dave@hidden.example",
                                    "Warning:This mail is not protected by IRM and also not encrypted by S/MIME.",
                                    "Please confirm recipients."}));
     EXPECT_EQ(r["hold_seconds"], 0);
