@@ -102,6 +102,9 @@ protected:
     // existing file leaves it as it is.
     bool append(const AppendPlan& plan);
 
+    // The class named in log lines.
+    const char* className() const { return className_; }
+
     // Writes the entries as the numbered diagnostic lines of dump().
     void dumpEntries(const char* header, const LinkedList& entries) const;
 

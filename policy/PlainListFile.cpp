@@ -2,10 +2,7 @@
 
 namespace MAIL {
 
-PlainListFile::PlainListFile(const char* fileName, const char* className)
-    : ListFile(fileName, className), className_(className)
-{
-}
+PlainListFile::PlainListFile(const char* fileName, const char* className) : ListFile(fileName, className) {}
 
 PlainListFile::~PlainListFile() = default;
 
@@ -25,7 +22,7 @@ void PlainListFile::dump()
 {
     LinkedList entries;
     load(entries);
-    dumpEntries(className_, entries);
+    dumpEntries(className(), entries);
 }
 
 } // namespace MAIL

@@ -24,9 +24,6 @@ public:
 protected:
     PlainListFile(const char* fileName, const char* className);
     ~PlainListFile() override;
-
-private:
-    const char* className_;
 };
 
 } // namespace MAIL

@@ -82,19 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, OrganisationFolders,
     testing::Values(FoldersCase{"UnsetMeansEtcXdg", std::nullopt, {"/etc/xdg/Pelorus"}},
                     FoldersCase{"EmptyMeansEtcXdg", "", {"/etc/xdg/Pelorus"}},
-                    FoldersCase{"RelativeAndEmptyPartsAreSkipped", "a:/b::rel/c:/d:/b", {"/b/Pelorus", "/d/Pelorus"}},
-                    FoldersCase{"AtMostSixteen", [] {
-                                    std::string many;
-                                    for (int i = 0; i < 20; ++i)
-                                        many += "/f" + std::to_string(i) + ":";
-                                    return many;
-                                }(),
-                                [] {
-                                    Texts first;
-                                    for (int i = 0; i < MAIL::MaximumOrganisationFolders; ++i)
-                                        first.push_back("/f" + std::to_string(i) + "/Pelorus");
-                                    return first;
-                                }()}),
+                    FoldersCase{"RelativeAndEmptyPartsAreSkipped", "a:/b::rel/c:/d:/b", {"/b/Pelorus", "/d/Pelorus"}}),
     [](const testing::TestParamInfo<FoldersCase>& info) { return std::string(info.param.name); });
 
 TEST_F(OrganisationFiles, AreAddedToTheUsersListsAndNeverWritten)
