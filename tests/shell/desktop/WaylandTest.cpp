@@ -2,6 +2,7 @@
 // the terminal; the confirmation window on the compositor, answered; and the
 // real pelorus mapping its windows on weston.
 #include "DesktopProcess.h"
+#include "TrayTestSupport.h"
 #include "ProgramProcess.h"
 #include "WestonTestSupport.h"
 #include "relay/AddressConfirmationDialog.h"
@@ -159,6 +160,24 @@ TEST(WaylandProgram, MapsItsWindowAndTheConfirmationOnAWaylandOnlySession)
     EXPECT_NE(client.get().output.find("450 Pelorus action has been cancelled."), std::string::npos);
     EXPECT_EQ(program.waitExit(), 0) << program.output();
     EXPECT_TRUE(sink.mails().empty());
+}
+
+// Where a StatusNotifierItem host exists, the icon goes there.
+TEST(WaylandProgram, RegistersItsTrayIconWhereAHostExists)
+{
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    FakeTrayWatcher watcher(bus.address());
+    ASSERT_TRUE(watcher.registered());
+    TempDir home;
+    std::vector<std::string> changes = waylandOnly(Live);
+    changes.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.address().toStdString());
+    DesktopProcess program(home, {"--server", "127.0.0.1", "--port", "25", "--proxy-port", std::to_string(freePort())},
+                           changes);
+    ASSERT_TRUE(spinUntil([&] { return watcher.pids().contains(static_cast<qint64>(program.pid())); }, 30000))
+        << program.output();
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.waitExit(), 0) << program.output();
 }
 
 // A name nobody serves, and a socket file left by a compositor that ended.
