@@ -79,8 +79,10 @@ std::string utcStamp(std::chrono::system_clock::time_point when)
 // when it is a link, no folder, or another user's; tightened to 0700.
 FileDescriptor openPrivateFolder(const std::string& folder)
 {
-    if (folder.empty())
+    if (folder.empty()) {
+        errno = ENOENT;  // no home to keep the record in
         return FileDescriptor();
+    }
     struct stat info{};
     if (::lstat(folder.c_str(), &info) != 0 && !FileFolder(folder + "/").create())
         return FileDescriptor();
