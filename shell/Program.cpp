@@ -44,13 +44,6 @@ void prepareProcess()
     std::setlocale(LC_ALL, "");
 }
 
-bool noDisplay()
-{
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* x11 = std::getenv("DISPLAY");
-    return (wayland == nullptr || wayland[0] == '\0') && (x11 == nullptr || x11[0] == '\0');
-}
-
 namespace {
 
 // Connects to a stream socket within the limit; true when it accepted.

@@ -35,9 +35,6 @@ struct StartedProgram {
 // another copy running); nothing when it goes on.
 std::optional<int> startProgram(int argc, char** argv, StartedProgram& started);
 
-// True when no display is there for a window toolkit.
-bool noDisplay();
-
 // True when an X server answers at the display's address (":0", "unix:1",
 // "localhost:10.0", ...). A DISPLAY left over from a session that has ended
 // would make the window toolkit abort; such a display is not used.
