@@ -207,6 +207,11 @@ void ConfirmationWindow::fillRows(QTreeWidget* list, const std::vector<Confirmat
             item->setForeground(1, FlaggedColour);
         }
     }
+    // Several flag words ("x caution") must not be cut.
+    int width = list->columnWidth(1);
+    for (const ConfirmationRow& row : rows)
+        width = qMax(width, list->fontMetrics().horizontalAdvance(shown(row.second)) + 12);
+    list->setColumnWidth(1, width);
 }
 
 void ConfirmationWindow::showOnTop()

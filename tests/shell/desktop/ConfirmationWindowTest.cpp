@@ -130,10 +130,10 @@ TEST(ConfirmationWindow, FlaggedRowsAreRedWithTheWarningIcon)
 TEST(ConfirmationWindow, CautionRowsAreRedWithTheirFlagWords)
 {
     ConfirmationContent content = sampleContent();
-    content.to = {{"boss@rival.example", "caution", true}};
+    content.to = {{"boss@rival.example", "x new caution", true}};
     content.attachments = {{"server.key", "PWD caution", true}};
     auto window = openWindow(std::move(content));
-    for (const auto& [list, flags] : {std::pair{"1007", "caution"}, std::pair{"1012", "PWD caution"}}) {
+    for (const auto& [list, flags] : {std::pair{"1007", "x new caution"}, std::pair{"1012", "PWD caution"}}) {
         QTreeWidgetItem* item = control<QTreeWidget>(*window, list)->topLevelItem(0);
         ASSERT_NE(item, nullptr) << list;
         EXPECT_EQ(item->text(1), flags);
