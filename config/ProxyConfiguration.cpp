@@ -74,17 +74,26 @@ bool ProxyConfiguration::setListenAddress(const std::string& address)
     return setString(SettingKey, "ListenAddress", address.c_str());
 }
 
-bool ProxyConfiguration::getDecisionLog(bool& keep)
+bool ProxyConfiguration::getSwitch(const char* name, bool& on)
 {
-    keep = true;
+    on = true;
     std::uint32_t value = 1;
-    const bool found = getDWORD(SettingKey, "DecisionLog", value);
+    const bool found = getDWORD(SettingKey, name, value);
     if (found)
-        keep = value != 0;
+        on = value != 0;
     return found;
 }
 
+bool ProxyConfiguration::getDecisionLog(bool& keep) { return getSwitch("DecisionLog", keep); }
+
 bool ProxyConfiguration::setDecisionLog(bool keep) { return setDWORD(SettingKey, "DecisionLog", keep ? 1 : 0); }
+
+bool ProxyConfiguration::getFlagNewRecipients(bool& flag) { return getSwitch("FlagNewRecipients", flag); }
+
+bool ProxyConfiguration::setFlagNewRecipients(bool flag)
+{
+    return setDWORD(SettingKey, "FlagNewRecipients", flag ? 1 : 0);
+}
 
 bool ProxyConfiguration::getLogDirectory(std::string& directory) { return getString(LogKey, "Dir", directory); }
 

@@ -48,6 +48,10 @@ public:
     // (DecisionLog, a dword: 0 off, anything else on; on when absent).
     bool getDecisionLog(bool& keep);
     bool setDecisionLog(bool keep);
+    // Whether a first mail to an address is flagged "new"
+    // (FlagNewRecipients, a dword: 0 off, anything else on; on when absent).
+    bool getFlagNewRecipients(bool& flag);
+    bool setFlagNewRecipients(bool flag);
 
     bool getLogDirectory(std::string& directory);
     bool getLogFileName(std::string& fileName);
@@ -59,6 +63,8 @@ public:
 
 private:
     bool getNumber(const char* key, const char* name, std::int32_t& out);
+    // A dword of the Setting key that is on unless stored as 0.
+    bool getSwitch(const char* name, bool& on);
     bool getPortValue(const char* name, std::uint16_t fallback, std::uint16_t& port);
 };
 

@@ -4,6 +4,7 @@
 #include "foundation/Diagnostics.h"
 #include "foundation/FileDescriptor.h"
 #include "foundation/FileFolder.h"
+#include "foundation/PrivateFiles.h"
 #include "foundation/UserFolders.h"
 #include "policy/OrganisationLists.h"
 
@@ -23,81 +24,6 @@ namespace MAIL {
 namespace {
 
 using Descriptor = FileDescriptor;
-
-// A file created beside a target, exclusively and 0600, that replaces the
-// target only through commit(); otherwise it is removed again.
-class TemporaryFile {
-public:
-    TemporaryFile() = default;
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile()
-    {
-        if (!name_.empty()) {
-            const int saved = errno;
-            ::unlink(name_.c_str());
-            errno = saved;
-        }
-    }
-
-    bool create(const std::string& beside)
-    {
-        std::string name = beside + ".XXXXXX";
-        const int fd = ::mkostemp(name.data(), O_CLOEXEC);  // O_EXCL: never through a link
-        if (fd < 0)
-            return false;
-        fd_.reset(fd);
-        name_ = std::move(name);
-        return true;
-    }
-
-    int get() const { return fd_.get(); }
-
-    // Flushes the content to disk and renames the file over target.
-    bool commit(const std::string& target)
-    {
-        if (::fsync(fd_.get()) != 0 || ::rename(name_.c_str(), target.c_str()) != 0)
-            return false;
-        name_.clear();
-        return true;
-    }
-
-private:
-    Descriptor fd_;
-    std::string name_;
-};
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Reads fd to its end in chunks; consume returns false to stop early.
-template <class Consume>
-bool readAll(int fd, Consume consume)
-{
-    char chunk[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0 || !consume(std::string_view(chunk, static_cast<std::size_t>(n))))
-            return true;
-    }
-}
 
 // Cuts the bytes of a list file into entries. CR LF counts as one LF, so a
 // file with CR LF line ends loads the same entries; a lone CR is an
@@ -224,15 +150,6 @@ std::string locate(const char* fileName)
 // The text of an errno value (strerror is not safe across threads).
 std::string describe(int code) { return std::error_code(code, std::generic_category()).message(); }
 
-// The in-process lock of one list file; entries live as long as the process.
-std::mutex& fileLock(const std::string& path)
-{
-    static std::mutex tableLock;
-    static std::map<std::string, std::mutex> locks;
-    std::lock_guard guard(tableLock);
-    return locks[path];
-}
-
 } // namespace
 
 ListFile::ListFile(const char* fileName, const char* className)
@@ -317,13 +234,9 @@ bool ListFile::underLock(const std::function<bool()>& change)
 {
     if (path_.empty())
         return fail(ENOENT);
-    std::lock_guard inProcess(fileLock(path_));
-    Descriptor lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (lock.get() < 0)
-        return fail(errno);
-    while (::flock(lock.get(), LOCK_EX) != 0)
-        if (errno != EINTR)
-            return fail(errno);
+    const FileLock lock(path_ + ".lock");
+    if (!lock.isHeld())
+        return fail(lock.error());
     return change();
 }
 

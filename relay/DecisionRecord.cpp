@@ -4,7 +4,7 @@
 #include "config/LogWriter.h"
 #include "config/ProxyConfiguration.h"
 #include "foundation/FileDescriptor.h"
-#include "foundation/FileFolder.h"
+#include "foundation/PrivateFiles.h"
 #include "foundation/UserFolders.h"
 #include "relay/Notifications.h"
 
@@ -73,29 +73,6 @@ std::string utcStamp(std::chrono::system_clock::time_point when)
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
                   parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(milliseconds % 1000));
     return text;
-}
-
-// The folder open for the *at calls: made (0700) when missing, refused
-// when it is a link, no folder, or another user's; tightened to 0700.
-FileDescriptor openPrivateFolder(const std::string& folder)
-{
-    if (folder.empty()) {
-        errno = ENOENT;  // no home to keep the record in
-        return FileDescriptor();
-    }
-    struct stat info{};
-    if (::lstat(folder.c_str(), &info) != 0 && !FileFolder(folder + "/").create())
-        return FileDescriptor();
-    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0)
-        return FileDescriptor();
-    if (info.st_uid != ::geteuid()) {
-        errno = EPERM;
-        return FileDescriptor();
-    }
-    if ((info.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0)
-        return FileDescriptor();
-    return fd;
 }
 
 // Moves the file aside when the line would take it past the limit.

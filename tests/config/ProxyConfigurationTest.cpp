@@ -65,6 +65,18 @@ TEST_F(Settings, DialogTimeoutOfTenOrLessReadsAsFifty)
     }
 }
 
+TEST_F(Settings, FlagNewRecipientsIsOnUnlessStoredAsZero)
+{
+    bool flag = false;
+    EXPECT_FALSE(settings.getFlagNewRecipients(flag));
+    EXPECT_TRUE(flag);
+    for (const std::uint32_t stored : {0u, 1u, 7u}) {
+        ASSERT_TRUE(settings.setDWORD(ProxyConfiguration::SettingKey, "FlagNewRecipients", stored));
+        EXPECT_TRUE(settings.getFlagNewRecipients(flag));
+        EXPECT_EQ(flag, stored != 0) << stored;
+    }
+}
+
 TEST_F(Settings, ConsoleIsOnOnlyForExactlyTrue)
 {
     for (const char* text : {"True", "TRUE", "yes", "1", "true "}) {
