@@ -2,13 +2,13 @@
 
 #include "foundation/FileDescriptor.h"
 #include "foundation/FileFolder.h"
+#include "foundation/PrivateFiles.h"
 #include "foundation/String.h"
 #include "foundation/UserFolders.h"
 #include "foundation/VisibleText.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -48,21 +48,16 @@ bool readEntry(const std::string& path, std::string& text)
         return false;
     }
     text.clear();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        if (text.size() + static_cast<std::size_t>(n) > EntryLimit) {
-            errno = EFBIG;
-            return false;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    bool tooLarge = false;
+    const bool read = readAll(fd.get(), [&](std::string_view chunk) {
+        tooLarge = text.size() + chunk.size() > EntryLimit;
+        if (!tooLarge)
+            text.append(chunk);
+        return !tooLarge;
+    });
+    if (tooLarge)
+        errno = EFBIG;
+    return read && !tooLarge;
 }
 
 std::vector<std::string_view> linesOf(std::string_view text)
@@ -200,29 +195,9 @@ std::optional<std::string> writeAutostart(const std::string& file, const std::st
     errno = 0;
     if (!FileFolder(file).create())
         return failure(file, reasonOf(errno != 0 ? errno : ENOTDIR));
-    std::string temporary = file + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // 0600, created exclusively
-    if (fd < 0)
+    TemporaryFile temporary;  // 0600, created exclusively
+    if (!temporary.create(file) || !writeAll(temporary.get(), *entry) || !temporary.commit(file))
         return failure(file, reasonOf(errno));
-    FILE* out = ::fdopen(fd, "w");
-    bool written = out != nullptr && ::fchmod(fd, 0600) == 0 &&
-                   std::fwrite(entry->data(), 1, entry->size(), out) == entry->size() && std::fflush(out) == 0 &&
-                   ::fsync(fd) == 0;
-    int error = errno;
-    if (out == nullptr)
-        ::close(fd);
-    else if (std::fclose(out) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && ::rename(temporary.c_str(), file.c_str()) != 0) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return failure(file, reasonOf(error));
-    }
     return std::nullopt;
 }
 
