@@ -10,6 +10,7 @@
 #include "relay/Addresses.h"
 #include "relay/ConfirmationRegistry.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace MAIL {
@@ -61,7 +62,12 @@ std::vector<ConfirmationRow> AddressConfirmationDialog::recipientRows(const std:
         const std::string address = headerTokenAddress(token);
         const bool unauthorized = !authorizedDomains_.isAllowedDomain(address.c_str());
         const bool caution = cautionDomains_.isCautionDomain(address.c_str());
-        rows.push_back({token, joinFlags({unauthorized ? "x" : "", caution ? "caution" : ""}), unauthorized || caution});
+        const bool isNew = !address.empty() && std::any_of(newRecipients_.begin(), newRecipients_.end(),
+                                                               [&address](const std::string& n) {
+                                                                   return equalsIgnoringCase(n, address);
+                                                               });
+        rows.push_back({token, joinFlags({unauthorized ? "x" : "", isNew ? "new" : "", caution ? "caution" : ""}),
+                        unauthorized || isNew || caution});
     }
     return rows;
 }

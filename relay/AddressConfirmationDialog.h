@@ -7,8 +7,9 @@
 // when the user explicitly confirmed, 2 otherwise; getEnd() then says how
 // the question ended. The model gives every
 // presenter the same rows: recipients split at commas, each flagged (red,
-// "x") when its address is outside the authorized domains, and flagged with
-// "caution" when it holds a caution domain; attachments with "x", "IRM" or
+// "x") when its address is outside the authorized domains, flagged with
+// "new" when it is one of the new envelope addresses (never mailed before),
+// and flagged with "caution" when it holds a caution domain; attachments with "x", "IRM" or
 // "PWD", and " caution" after it for a caution attachment; security phrases
 // flagged when unprotected or unencrypted. The flag words of a row always
 // come in the order "x", "new", "caution". The countdown's length is the effective timeout: 60 at first,
@@ -29,7 +30,7 @@ namespace MAIL {
 
 struct ConfirmationRow {
     std::string first;   // recipient, file name or security phrase
-    std::string second;  // the flag words ("x", "caution"), "IRM" or "PWD"
+    std::string second;  // the flag words ("x", "new", "caution"), "IRM" or "PWD"
     bool flagged;        // drawn in red with the warning icon
 };
 
@@ -54,6 +55,8 @@ public:
     void setSecurity(const char* text) { security_ = text == nullptr ? "" : text; }
     void setMessage(const char* text) { message_ = text == nullptr ? "" : text; }
     void setUnauthorized(const char* text) { unauthorized_ = text == nullptr ? "" : text; }
+    // The envelope addresses no mail has gone to before (case ignored).
+    void setNewRecipients(std::vector<std::string> addresses) { newRecipients_ = std::move(addresses); }
     // Borrowed list of MIMEFile records; must outlive showModal().
     void setAttachments(LinkedList* attachments) { attachments_ = attachments; }
 
@@ -97,6 +100,7 @@ private:
     std::vector<ConfirmationRow> recipientRows(const std::string& text) const;
 
     std::string subject_, to_, cc_, bcc_, security_, message_, unauthorized_;
+    std::vector<std::string> newRecipients_;
     PatternList authorizedDomains_;
     PatternList cautionDomains_;
     PatternList cautionAttachments_;

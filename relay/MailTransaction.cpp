@@ -40,11 +40,21 @@ bool MailTransaction::markCautions(const PatternList& cautionDomains)
     return any;
 }
 
-std::string MailTransaction::cautionAddresses() const
+bool MailTransaction::markNew(const SentRecipients& history)
+{
+    bool any = false;
+    for (RecipientRecord& r : recipients_) {
+        r.isNew = history.isNew(r.address);
+        any = any || r.isNew;
+    }
+    return any;
+}
+
+std::string MailTransaction::addressesWhere(bool RecipientRecord::*flag) const
 {
     std::string text;
     for (const RecipientRecord& r : recipients_)
-        if (r.caution)
+        if (r.*flag)
             text += (text.empty() ? "" : ", ") + r.address;
     return text;
 }

@@ -9,11 +9,13 @@
 // It holds the sender, one record per recipient the server accepted (the
 // entry as received, its address, and how the lists judge it), the spool
 // file, the header parser and the data scanner. Caution beats trust: a
-// recipient under caution is asked about even when fully trusted.
+// recipient under caution is asked about even when fully trusted, and so
+// is a new one, whose address this user has never sent mail to.
 #pragma once
 
 #include "analysis/message/MailHeaderParser.h"
 #include "policy/PatternList.h"
+#include "policy/SentRecipients.h"
 #include "relay/DataScanner.h"
 #include "relay/SMTPMessage.h"
 
@@ -30,6 +32,7 @@ struct RecipientRecord {
     bool trusted;         // a fully trusted recipient
     bool authorized;      // inside an authorized domain
     bool caution = false; // inside a caution domain
+    bool isNew = false;   // no mail has gone to its address before
 };
 
 class MailTransaction {
@@ -49,7 +52,11 @@ public:
     // any does.
     bool markCautions(const PatternList& cautionDomains);
     // The addresses under caution, joined by ", ".
-    std::string cautionAddresses() const;
+    std::string cautionAddresses() const { return addressesWhere(&RecipientRecord::caution); }
+    // Marks the recipients the history counts as new; true when any is.
+    bool markNew(const SentRecipients& history);
+    // The new addresses, joined by ", ".
+    std::string newAddresses() const { return addressesWhere(&RecipientRecord::isNew); }
     // Whether an attached file's name is under caution. The spool file is
     // walked for the names (not decoded, not judged) only while the list
     // has entries, so that mails pay nothing otherwise; a spool file that
@@ -68,6 +75,8 @@ public:
     std::uint64_t bytes = 0;
 
 private:
+    std::string addressesWhere(bool RecipientRecord::*flag) const;
+
     std::string sender_;
     std::vector<RecipientRecord> recipients_;
 };

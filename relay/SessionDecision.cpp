@@ -8,6 +8,7 @@
 #include "analysis/message/MIMEFile.h"
 #include "config/LogTag.h"
 #include "config/LogWriter.h"
+#include "config/ProxyConfiguration.h"
 #include "foundation/Exception.h"
 #include "foundation/VisibleText.h"
 #include "relay/AddressConfirmationDialog.h"
@@ -15,6 +16,8 @@
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionText.h"
+
+#include "policy/SentRecipients.h"
 
 using namespace MAIL;
 
@@ -118,6 +121,21 @@ std::string cautionLines(const MailTransaction& mail, const LinkedList& attachme
     return lines;
 }
 
+// Marks the recipients this user has never sent mail to; true when any is.
+// Nothing is new while FlagNewRecipients is 0. A history that cannot be
+// read makes every recipient new, and the user is told why.
+bool markNewRecipients(MailTransaction& mail)
+{
+    bool flag = true;
+    ProxyConfiguration().getFlagNewRecipients(flag);
+    if (!flag)
+        return false;
+    SentRecipients history;
+    if (history.load() == SentRecipients::State::Unreadable)
+        showWarningBalloon("Pelorus could not read the list of sent recipients; every recipient is shown as new.");
+    return mail.markNew(history);
+}
+
 } // namespace
 
 void SMTPCommunicator::resetServerQuietly()
@@ -170,6 +188,14 @@ SMTPCommunicator::Decision SMTPCommunicator::ask(const std::string& subject)
         dialog.setUnauthorized(unauthorized.c_str());
         message += "Warning:Found unauthorized recipients\r\n";
     }
+    if (const std::string addresses = mail.newAddresses(); !addresses.empty()) {
+        std::vector<std::string> fresh;
+        for (const RecipientRecord& r : mail.recipients())
+            if (r.isNew)
+                fresh.push_back(r.address);
+        dialog.setNewRecipients(std::move(fresh));
+        message += "First mail to: " + addresses + "\r\n";
+    }
     message += cautionLines(mail, attachments, cautionAttachments_);
     message += verdictMessage(mail.headers.isIRMProtected(), mail.headers.isSMIMEEncrypted());
     dialog.setMessage(message.c_str());
@@ -212,11 +238,15 @@ int SMTPCommunicator::confirm()
               subject.c_str(), textOf(mail.headers.getContentType()).c_str(), mail.headers.isMultipart() ? 1 : 0,
               textOf(mail.headers.getBoundary()).c_str());
         const bool cautionRecipient = mail.markCautions(cautionDomains_);
-        for (std::size_t i = 0; i < record_.recipients.size(); ++i)  // one entry per recipient, in order
+        const bool newRecipient = markNewRecipients(mail);
+        for (std::size_t i = 0; i < record_.recipients.size(); ++i) {  // one entry per recipient, in order
             record_.recipients[i].caution = mail.recipients()[i].caution;
-        if (mail.allTrusted() && !cautionRecipient && !mail.carriesCautionAttachment(cautionAttachments_)) {
-            // Every recipient is fully trusted and nothing is under caution:
-            // no question, no dialog.
+            record_.recipients[i].isNew = mail.recipients()[i].isNew;
+        }
+        if (mail.allTrusted() && !cautionRecipient && !newRecipient &&
+            !mail.carriesCautionAttachment(cautionAttachments_)) {
+            // Every recipient is fully trusted, none is new and nothing is
+            // under caution: no question, no dialog.
             sendData(subject);
         } else {
             decision = ask(subject);

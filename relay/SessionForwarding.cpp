@@ -5,7 +5,8 @@
 // then closed before the end mark, so no server ever receives a mail with a
 // hole in it, and the client hears that its mail was not sent. The client
 // gets the server's own reply to the data, never a 250 of ours. The record
-// of decisions says "sent" only for a 2xx to the end of the data.
+// of decisions says "sent" only for a 2xx to the end of the data, and only
+// such a mail teaches the history of sent recipients.
 #include "relay/SMTPCommunicator.h"
 
 #include "config/LogWriter.h"
@@ -13,6 +14,8 @@
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionText.h"
+
+#include "policy/SentRecipients.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -177,6 +180,14 @@ int SMTPCommunicator::sendData(const std::string& subject)
     debug(log, "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
     record_.decision = is2xx(code) ? MailOutcome::Sent : MailOutcome::Failed;
     record_.serverReply = lastReplyLine(reply);
+    if (is2xx(code)) {
+        // Before the client hears of it: a client that is gone by then
+        // does not make the mail unsent. A failure is logged there.
+        std::vector<std::string> addresses;
+        for (const RecipientRecord& r : mail_->recipients())
+            addresses.push_back(r.address);
+        SentRecipients().remember(addresses);
+    }
     sendToClient(reply);
     if (code == 250)
         showTimedBalloon(subjectNotice("Sent a mail:", balloonSubject(subject, 210)), 3);

@@ -72,6 +72,7 @@ TEST_F(Confirmation, CautionFollowsTheOtherFlagsOfARow)
     pelorus::test::writeFile(home / "Pelorus/CautionAttachment.pel", ".KEY\nconfidential\n");
     AddressConfirmationDialog dialog;
     dialog.setTo("bob@rival.example, ann@corp.example, Boss <boss@rival.example.corp.example>");
+    dialog.setNewRecipients({"BOB@rival.example"});
     LinkedList files;
     const auto file = [&files](const char* name, bool isProtected) {
         auto record = std::make_unique<MIMEFile>(name);
@@ -87,7 +88,7 @@ TEST_F(Confirmation, CautionFollowsTheOtherFlagsOfARow)
     for (const auto& rows : {dialog.toRows(), dialog.attachmentRows()})
         for (const ConfirmationRow& row : rows)
             seen.emplace_back(row.second, row.flagged);
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{"x caution", true},
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{"x new caution", true},
                                                                {"", false},
                                                                {"caution", true},
                                                                {"x caution", true},

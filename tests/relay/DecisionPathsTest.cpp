@@ -117,6 +117,10 @@ TEST_F(DecisionPaths, OneLinePerMailWithTheDecisionOfItsPath)
             EXPECT_TRUE(lines[0]["server_reply"].is_null()) << path.name;
         else
             EXPECT_EQ(lines[0]["server_reply"].get<std::string>().rfind(path.serverReply, 0), 0u) << path.name;
+        // Only a mail the server took teaches the history of sent recipients.
+        const bool learnt = pathExists(proxy.historyFile()) &&
+                            readFile(proxy.historyFile()).find("\nbob@corp.example\t") != std::string::npos;
+        EXPECT_EQ(learnt, std::string(path.decision) == "sent") << path.name;
     }
 }
 
@@ -126,6 +130,7 @@ TEST_F(DecisionPaths, ARecordSaysWhatTheConfirmationShowed)
     ProxyRunner proxy(sink.port(), 1);
     proxy.writeList("TrustedDomain.pel", {"corp.example"});
     proxy.writeList("CautionDomain.pel", {"hidden.example"});
+    proxy.writeHistory("# since 2020-01-01\nbob@corp.example\t2020-01-02\n");
     sendMail(proxy.port(), {"bob@corp.example", "carol@partner.example", "dave@hidden.example"}, Mail);
     ASSERT_TRUE(proxy.waitIdle());
     const std::vector<Json> lines = recordLines(proxy, 1);
@@ -142,9 +147,12 @@ TEST_F(DecisionPaths, ARecordSaysWhatTheConfirmationShowed)
         EXPECT_EQ(r["recipients"][i]["authorized"], authorized[i]) << i;
         EXPECT_EQ(r["recipients"][i]["trusted"], false) << i;
         EXPECT_EQ(r["recipients"][i]["caution"], i == 2) << i;
+        EXPECT_EQ(r["recipients"][i]["new"], i != 0) << i;
     }
     EXPECT_EQ(r["security"], Json({{"irm", false}, {"smime", false}}));
-    EXPECT_EQ(r["warnings"], Json({"Warning:Found unauthorized recipients", "Caution: dave@hidden.example",
+    EXPECT_EQ(r["warnings"], Json({"Warning:Found unauthorized recipients",
+                                   "First mail to: carol@partner.example, dave@hidden.example",
+                                   "Caution: dave@hidden.example",
                                    "Warning:This mail is not protected by IRM and also not encrypted by S/MIME.",
                                    "Please confirm recipients."}));
     EXPECT_EQ(r["hold_seconds"], 0);

@@ -227,3 +227,42 @@ TEST(RealPeersExtra, CautionsAskAndSayWhereTheyFired)
     ASSERT_EQ(shown[1].attachmentRows.size(), 1u);
     EXPECT_EQ(shown[1].attachmentRows[0].second, "x caution");
 }
+
+// A first mail to a fully trusted recipient is asked about; the rows and the
+// message say who is new; once sent, the address is known. A history that
+// cannot be read makes everyone new and says so.
+TEST(RealPeersExtra, FirstTimeRecipientsAreAskedAboutUntilAMailWentOut)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    SmtpSink sink;
+    ProxyRunner proxy(sink.port(), 1);
+    proxy.writeList("TrustedDomain.pel", {"corp.example"});
+    proxy.writeList("TrustedRecipient.plx", {"carol@corp.example", "known@corp.example"});
+    proxy.writeHistory("# since 2020-01-01\nknown@corp.example\t2020-01-01\n");
+    const auto send = [&](const std::string& to) {
+        return runProgram({"swaks", "--server", "127.0.0.1", "--port", std::to_string(proxy.port()), "--from",
+                           "alice@corp.example", "--to", to, "--header", "Subject: s"})
+            .status;
+    };
+    EXPECT_EQ(send("Carol@corp.example,known@corp.example,bob@rival.example"), 0);
+    EXPECT_EQ(send("carol@corp.example,known@corp.example"), 0);
+    proxy.writeHistory("# since 2020-01-01\nknown@corp.example\n");
+    EXPECT_EQ(send("known@corp.example"), 0);
+    ASSERT_TRUE(sink.waitForMails(3, 10000));
+    const std::vector<Presented> shown = proxy.presenter().shown();
+    ASSERT_EQ(shown.size(), 2u) << "the second mail goes to known, trusted recipients only";
+    EXPECT_EQ(shown[0].message.rfind("Warning:Found unauthorized recipients\r\n"
+                                     "First mail to: Carol@corp.example, bob@rival.example\r\nWarning:This",
+                                     0),
+              0u)
+        << shown[0].message;
+    std::vector<std::string> flags;
+    for (const auto& row : shown[0].toRows)
+        flags.push_back(row.second);
+    EXPECT_EQ(flags, (std::vector<std::string>{"new", "", "x new"}));
+    EXPECT_TRUE(shown[0].toRows[0].flagged);
+    ASSERT_EQ(shown[1].toRows.size(), 1u);
+    EXPECT_EQ(shown[1].toRows[0].second, "new");
+    EXPECT_TRUE(proxy.notices().hasBalloonContaining(
+        "Pelorus could not read the list of sent recipients; every recipient is shown as new."));
+}

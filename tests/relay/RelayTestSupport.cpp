@@ -481,6 +481,12 @@ void ProxyRunner::writeList(const std::string& name, const std::vector<std::stri
     writeFile(home_ / ("config/Pelorus/" + name), content);
 }
 
+void ProxyRunner::writeHistory(const std::string& content)
+{
+    std::filesystem::create_directories(home_ / "state/Pelorus");
+    writeFile(historyFile(), content);
+}
+
 bool ProxyRunner::waitIdle(int milliseconds) const
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);

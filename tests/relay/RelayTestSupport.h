@@ -173,6 +173,9 @@ public:
     const TempDir& home() const { return home_; }
     std::string spoolFolder() const;
     std::string decisionFile() const { return home_ / "state/Pelorus/decisions.jsonl"; }
+    // The history of sent recipients, and writing it as given.
+    std::string historyFile() const { return home_ / "state/Pelorus/SentRecipients"; }
+    void writeHistory(const std::string& content);
     // Writes a list file (one entry per line) into the config folder.
     void writeList(const std::string& name, const std::vector<std::string>& entries);
     // Waits until no session runs any more.
