@@ -84,6 +84,24 @@ TEST_F(Terminal, OnlyYOrYesAndEnterSends)
     }
 }
 
+TEST_F(Terminal, ANewRecipientIsARedRowWithItsFlagWords)
+{
+    TerminalChild child([](int terminal, int) {
+        TerminalPresenter presenter({terminal, terminal, 1000ms});
+        AddressConfirmationDialog model;
+        model.setTo("Eve <eve@evil.example>, ann@corp.example");
+        model.setNewRecipients({"EVE@evil.example", "ann@corp.example"});
+        CancelToken token;
+        return presenter.present(model, token);
+    });
+    ASSERT_TRUE(child.waitForOutput(Prompt)) << child.output();
+    child.type("n\n");
+    EXPECT_EQ(child.exitStatus(), 2);
+    EXPECT_NE(child.output().find("\x1b[31mTo: Eve <eve@evil.example> | x new\x1b[0m"), std::string::npos)
+        << child.output();
+    EXPECT_NE(child.output().find("\x1b[31mTo: ann@corp.example | new\x1b[0m"), std::string::npos) << child.output();
+}
+
 TEST_F(Terminal, TheCountdownCancelsShownEachTickOrEveryTenOnADumbTerminal)
 {
     AddressConfirmationDialog::updateEffectiveTimeout(31);

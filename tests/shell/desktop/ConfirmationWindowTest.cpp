@@ -283,6 +283,18 @@ TEST(ConfirmationWindow, RunningClockTicksEverySecondUntilTheEnd)
     EXPECT_FALSE(manual->findChild<QTimer*>()->isActive());
 }
 
+TEST(ConfirmationWindow, ANewRecipientOfTheModelIsRedWithXNew)
+{
+    MAIL::AddressConfirmationDialog model;  // no authorized domain: every address is outside
+    model.setTo("Eve <eve@evil.example>");
+    model.setNewRecipients({"EVE@evil.example"});
+    auto window = openWindow(ConfirmationContent::from(model));
+    QTreeWidgetItem* item = control<QTreeWidget>(*window, "1007")->topLevelItem(0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(1), "x new");
+    EXPECT_EQ(item->foreground(0).color(), QColor(255, 0, 0));
+}
+
 int main(int argc, char** argv)
 {
     // ctest lists the tests without the suite's environment: never a display.
