@@ -5,6 +5,7 @@
 #include "policy/CautionAttachment.h"
 #include "policy/CautionDomain.h"
 #include "policy/OrganisationLists.h"
+#include "policy/SentRecipients.h"
 #include "policy/TrustedDomain.h"
 #include "policy/TrustedRecipient.h"
 #include "relay/Notifications.h"
@@ -205,6 +206,10 @@ FiltersDialog::FiltersDialog(QWidget* parent) : QDialog(parent)
         {tr("Recipient Filter"),
          tr("Please enter an email address to allow to send mails without [Recipient Confirmation]."),
          tr("Fully Trusted\nRecipients"), tr("Recipient"), "1002", "1016", "1023", "1021", 108}));
+    QPushButton* forget = button("", "1040");
+    forget->setText(tr("Forget sent recipients"));
+    filtersLayout->addWidget(forget, 0, Qt::AlignLeft);
+    connect(forget, &QPushButton::clicked, this, &FiltersDialog::forgetSentRecipients);
     auto* caution = new QWidget;
     caution->setObjectName(QStringLiteral("caution"));
     auto* cautionLayout = new QVBoxLayout(caution);
@@ -363,6 +368,25 @@ bool FiltersDialog::saveLists()
                    failures.join(QStringLiteral("\n\n")) +
                        QStringLiteral("\n\nThe lists are still open; nothing was lost."));
     return false;
+}
+
+void FiltersDialog::forgetSentRecipients()
+{
+    if (asking_)
+        return;
+    asking_ = true;
+    showMessageBox(this, QMessageBox::Question, QStringLiteral("Pelorus Filters"),
+                   tr("Forget every address Pelorus has seen you send to?"), QMessageBox::Yes | QMessageBox::No,
+                   [this](QMessageBox::StandardButton answer) {
+                       asking_ = false;
+                       if (answer != QMessageBox::Yes)
+                           return;
+                       SentRecipients history;
+                       if (!history.forget())
+                           showMessageBox(this, QMessageBox::Critical, QStringLiteral("Pelorus"),
+                                          tr("Failed to forget the sent recipients in %1.")
+                                              .arg(QString::fromStdString(history.path())));
+                   });
 }
 
 void FiltersDialog::accept()

@@ -15,11 +15,15 @@
 // added again, and are never written. Shown with present(); reports its end
 // through QDialog::finished.
 //
+// "Forget sent recipients" empties the history of sent recipients at once,
+// after its own question; it is no change of the lists.
+//
 // Control ids are the widgets' object names: 1008 domain input, 1015 Add,
 // 1022 domain list, 1020 Delete, 1002 recipient input, 1016 Add, 1023
 // recipient list, 1021 Delete, 11 the icon, 1 OK, 2 Cancel; on the Caution
 // page 1030 domain input, 1031 Add, 1032 list, 1033 Delete, and 1034
-// attachment input, 1035 Add, 1036 list, 1037 Delete.
+// attachment input, 1035 Add, 1036 list, 1037 Delete; 1040 Forget sent
+// recipients.
 #pragma once
 
 #include <QDialog>
@@ -93,6 +97,8 @@ private:
     void fill(Group& group, const LinkedList& own, const LinkedList& organisation);
     // Writes the four files; on failure shows why and answers false.
     bool saveLists();
+    // Asks, then starts the history of sent recipients afresh.
+    void forgetSentRecipients();
 
     std::array<Group, GroupCount> groups_;
     Changes changes_;

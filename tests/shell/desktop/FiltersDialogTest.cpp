@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -252,6 +253,32 @@ TEST_F(Filters, CancelWithChangesAsksAndNoKeepsTheDialog)
 
 // The Caution page keeps its own two lists; organisation-wide entries show
 // greyed without a check box, refuse a duplicate and are never written.
+TEST_F(Filters, ForgetSentRecipientsAsksThenKeepsOnlyASinceLineOfToday)
+{
+    ScopedEnv state("XDG_STATE_HOME", config.dir.path());
+    const std::string history = config.folder + "/SentRecipients";
+    const std::string before = "# since 2020-01-01\nbob@corp.example\t2020-01-02\n";
+    writeFile(history, before);
+    open();
+    for (const QMessageBox::StandardButton reply : {QMessageBox::No, QMessageBox::Yes}) {
+        press("1040");
+        QMessageBox* box = waitForBox();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowTitle(), "Pelorus Filters");
+        EXPECT_EQ(boxText(box), "Forget every address Pelorus has seen you send to?");
+        EXPECT_EQ(box->icon(), QMessageBox::Question);
+        answer(box, reply);
+        if (reply == QMessageBox::No)
+            EXPECT_EQ(readFile(history), before);
+    }
+    const std::time_t now = std::time(nullptr);
+    char today[32];
+    std::strftime(today, sizeof today, "# since %Y-%m-%d\n", std::gmtime(&now));
+    EXPECT_EQ(readFile(history), today);
+    EXPECT_FALSE(dialog->changes().any());
+    EXPECT_FALSE(result.has_value()) << "the dialog stays open";
+}
+
 TEST_F(Filters, CautionPageAndOrganisationEntries)
 {
     TempDir organisation;
