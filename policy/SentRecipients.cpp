@@ -184,20 +184,29 @@ bool SentRecipients::write(const std::vector<Entry>& entries, sys_days since) co
     return file.create(path()) && writeAll(file.get(), text) && file.commit(path());
 }
 
-bool SentRecipients::remember(const std::vector<std::string>& addresses)
+bool SentRecipients::change(const char* function, const std::function<bool()>& rewrite) const
 {
     try {
         const FileDescriptor folder = openPrivateFolder(folder_);
         if (!folder.isOpen())
-            return failed("remember", errno);
+            return failed(function, errno);
         const FileLock lock(path() + ".lock");
         if (!lock.isHeld())
-            return failed("remember", lock.error());
+            return failed(function, lock.error());
+        return rewrite() || failed(function, errno);
+    } catch (const std::bad_alloc&) {
+        return failed(function, ENOMEM);
+    }
+}
+
+bool SentRecipients::remember(const std::vector<std::string>& addresses)
+{
+    return change("remember", [&] {
         std::vector<Entry> entries;
         sys_days since{};
         const State current = read(entries, since);
         if (current == State::Unreadable)
-            return failed("remember", errno);  // rewriting would lose what could not be read
+            return false;  // rewriting would lose what could not be read
         const sys_days now = today();
         if (current == State::Missing)
             since = now;
@@ -217,25 +226,13 @@ bool SentRecipients::remember(const std::vector<std::string>& addresses)
         if (entries.size() > MaximumAddresses)
             entries.erase(entries.begin(),
                           entries.begin() + static_cast<std::ptrdiff_t>(entries.size() - MaximumAddresses));
-        return write(entries, since) || failed("remember", errno);
-    } catch (const std::bad_alloc&) {
-        return failed("remember", ENOMEM);
-    }
+        return write(entries, since);
+    });
 }
 
 bool SentRecipients::forget()
 {
-    try {
-        const FileDescriptor folder = openPrivateFolder(folder_);
-        if (!folder.isOpen())
-            return failed("forget", errno);
-        const FileLock lock(path() + ".lock");
-        if (!lock.isHeld())
-            return failed("forget", lock.error());
-        return write({}, today()) || failed("forget", errno);
-    } catch (const std::bad_alloc&) {
-        return failed("forget", ENOMEM);
-    }
+    return change("forget", [&] { return write({}, today()); });
 }
 
 } // namespace MAIL

@@ -73,6 +73,9 @@ private:
     std::chrono::sys_days today() const;
     State read(std::vector<Entry>& entries, std::chrono::sys_days& since) const;
     bool write(const std::vector<Entry>& entries, std::chrono::sys_days since) const;
+    // Runs rewrite in the private folder under the history's locks; logs
+    // an ERROR when it cannot run or answers false (with errno set).
+    bool change(const char* function, const std::function<bool()>& rewrite) const;
     bool failed(const char* function, int code) const;
 
     std::string folder_;

@@ -56,16 +56,21 @@ protected:
     static void tick(QTreeWidget* list, int row) { list->topLevelItem(row)->setCheckState(0, Qt::Checked); }
     void press(const char* id) { child<QPushButton>(dialog.get(), id)->click(); }
 
-    // Presses OK and answers the save question.
-    void saveAnswering(QMessageBox::StandardButton reply)
+    // Presses a button and answers the question it asks.
+    void pressAnswering(const char* id, const char* question, QMessageBox::StandardButton reply)
     {
-        press("1");
+        press(id);
         QMessageBox* box = waitForBox();
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->windowTitle(), "Pelorus Filters");
-        EXPECT_EQ(boxText(box), "Are you sure to want to save changes to a filter file?");
+        EXPECT_EQ(boxText(box), question);
         EXPECT_EQ(box->icon(), QMessageBox::Question);
         answer(box, reply);
+    }
+    // Presses OK and answers the save question.
+    void saveAnswering(QMessageBox::StandardButton reply)
+    {
+        pressAnswering("1", "Are you sure to want to save changes to a filter file?", reply);
     }
 };
 
@@ -261,13 +266,7 @@ TEST_F(Filters, ForgetSentRecipientsAsksThenKeepsOnlyASinceLineOfToday)
     writeFile(history, before);
     open();
     for (const QMessageBox::StandardButton reply : {QMessageBox::No, QMessageBox::Yes}) {
-        press("1040");
-        QMessageBox* box = waitForBox();
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->windowTitle(), "Pelorus Filters");
-        EXPECT_EQ(boxText(box), "Forget every address Pelorus has seen you send to?");
-        EXPECT_EQ(box->icon(), QMessageBox::Question);
-        answer(box, reply);
+        pressAnswering("1040", "Forget every address Pelorus has seen you send to?", reply);
         if (reply == QMessageBox::No)
             EXPECT_EQ(readFile(history), before);
     }
