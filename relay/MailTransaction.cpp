@@ -50,12 +50,20 @@ bool MailTransaction::markNew(const SentRecipients& history)
     return any;
 }
 
+std::vector<std::string> MailTransaction::addresses(bool RecipientRecord::*flag) const
+{
+    std::vector<std::string> found;
+    for (const RecipientRecord& r : recipients_)
+        if (flag == nullptr || r.*flag)
+            found.push_back(r.address);
+    return found;
+}
+
 std::string MailTransaction::addressesWhere(bool RecipientRecord::*flag) const
 {
     std::string text;
-    for (const RecipientRecord& r : recipients_)
-        if (r.*flag)
-            text += (text.empty() ? "" : ", ") + r.address;
+    for (const std::string& address : addresses(flag))
+        text += (text.empty() ? "" : ", ") + address;
     return text;
 }
 

@@ -57,6 +57,8 @@ public:
     bool markNew(const SentRecipients& history);
     // The new addresses, joined by ", ".
     std::string newAddresses() const { return addressesWhere(&RecipientRecord::isNew); }
+    // The addresses of every recipient, or of those with flag set, in order.
+    std::vector<std::string> addresses(bool RecipientRecord::*flag = nullptr) const;
     // Whether an attached file's name is under caution. The spool file is
     // walked for the names (not decoded, not judged) only while the list
     // has entries, so that mails pay nothing otherwise; a spool file that

@@ -11,13 +11,12 @@
 #include "config/ProxyConfiguration.h"
 #include "foundation/Exception.h"
 #include "foundation/VisibleText.h"
+#include "policy/SentRecipients.h"
 #include "relay/AddressConfirmationDialog.h"
 #include "relay/Addresses.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionText.h"
-
-#include "policy/SentRecipients.h"
 
 using namespace MAIL;
 
@@ -188,13 +187,9 @@ SMTPCommunicator::Decision SMTPCommunicator::ask(const std::string& subject)
         dialog.setUnauthorized(unauthorized.c_str());
         message += "Warning:Found unauthorized recipients\r\n";
     }
-    if (const std::string addresses = mail.newAddresses(); !addresses.empty()) {
-        std::vector<std::string> fresh;
-        for (const RecipientRecord& r : mail.recipients())
-            if (r.isNew)
-                fresh.push_back(r.address);
+    if (std::vector<std::string> fresh = mail.addresses(&RecipientRecord::isNew); !fresh.empty()) {
+        message += "First mail to: " + mail.newAddresses() + "\r\n";
         dialog.setNewRecipients(std::move(fresh));
-        message += "First mail to: " + addresses + "\r\n";
     }
     message += cautionLines(mail, attachments, cautionAttachments_);
     message += verdictMessage(mail.headers.isIRMProtected(), mail.headers.isSMIMEEncrypted());

@@ -11,11 +11,10 @@
 
 #include "config/LogWriter.h"
 #include "foundation/FileDescriptor.h"
+#include "policy/SentRecipients.h"
 #include "relay/Notifications.h"
 #include "relay/RelayError.h"
 #include "relay/SessionText.h"
-
-#include "policy/SentRecipients.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -183,10 +182,7 @@ int SMTPCommunicator::sendData(const std::string& subject)
     if (is2xx(code)) {
         // Before the client hears of it: a client that is gone by then
         // does not make the mail unsent. A failure is logged there.
-        std::vector<std::string> addresses;
-        for (const RecipientRecord& r : mail_->recipients())
-            addresses.push_back(r.address);
-        SentRecipients().remember(addresses);
+        SentRecipients().remember(mail_->addresses());
     }
     sendToClient(reply);
     if (code == 250)
