@@ -4,6 +4,8 @@
 // cancelled one must not arrive at all.
 #include "RelayTestSupport.h"
 
+#include "config/ProxyConfiguration.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -265,4 +267,9 @@ TEST(RealPeersExtra, FirstTimeRecipientsAreAskedAboutUntilAMailWentOut)
     EXPECT_EQ(shown[1].toRows[0].second, "new");
     EXPECT_TRUE(proxy.notices().hasBalloonContaining(
         "Pelorus could not read the list of sent recipients; every recipient is shown as new."));
+    // With the flags off, nobody is new, whatever the history.
+    ASSERT_TRUE(MAIL::ProxyConfiguration().setFlagNewRecipients(false));
+    EXPECT_EQ(send("known@corp.example"), 0);
+    ASSERT_TRUE(sink.waitForMails(4, 10000));
+    EXPECT_EQ(proxy.presenter().shown().size(), 2u);
 }
