@@ -43,9 +43,9 @@ bool TemporaryFile::create(const std::string& beside)
     return true;
 }
 
-bool TemporaryFile::commit(const std::string& target)
+bool TemporaryFile::commit(const std::string& target, bool flush)
 {
-    if (::fsync(fd_.get()) != 0 || ::rename(name_.c_str(), target.c_str()) != 0)
+    if ((flush && ::fsync(fd_.get()) != 0) || ::rename(name_.c_str(), target.c_str()) != 0)
         return false;
     name_.clear();
     return true;

@@ -33,8 +33,9 @@ public:
     // Creates "<beside>.XXXXXX"; false, with errno, when it cannot.
     bool create(const std::string& beside);
     int get() const { return fd_.get(); }
-    // Flushes the content to disk and renames the file over target.
-    bool commit(const std::string& target);
+    // Flushes the content to disk (unless told not to) and renames the file
+    // over target.
+    bool commit(const std::string& target, bool flush = true);
 
 private:
     FileDescriptor fd_;

@@ -181,7 +181,10 @@ bool SentRecipients::write(const std::vector<Entry>& entries, sys_days since) co
     for (const Entry& entry : entries)
         text += entry.address + "\t" + dateText(entry.last) + "\n";
     TemporaryFile file;
-    return file.create(path()) && writeAll(file.get(), text) && file.commit(path());
+    // Rewritten after every mail that went out: no flush to disk each time.
+    // The rename keeps the file whole; a crash may cost the last updates,
+    // and a recipient lost that way is only asked about once more.
+    return file.create(path()) && writeAll(file.get(), text) && file.commit(path(), false);
 }
 
 bool SentRecipients::change(const char* function, const std::function<bool()>& rewrite) const
