@@ -1,5 +1,7 @@
 #include "config/ProxyConfiguration.h"
 
+#include <algorithm>
+
 namespace MAIL {
 
 bool ProxyConfiguration::getNumber(const char* key, const char* name, std::int32_t& out)
@@ -87,6 +89,19 @@ bool ProxyConfiguration::getSwitch(const char* name, bool& on)
 bool ProxyConfiguration::getDecisionLog(bool& keep) { return getSwitch("DecisionLog", keep); }
 
 bool ProxyConfiguration::setDecisionLog(bool keep) { return setDWORD(SettingKey, "DecisionLog", keep ? 1 : 0); }
+
+bool ProxyConfiguration::getMaxRecipients(std::int32_t& limit)
+{
+    std::uint32_t value = 0;
+    const bool found = getDWORD(SettingKey, "MaxRecipients", value);
+    limit = static_cast<std::int32_t>(std::min<std::uint32_t>(value, MaximumRecipientLimit));
+    return found;
+}
+
+bool ProxyConfiguration::setMaxRecipients(std::int32_t limit)
+{
+    return setDWORD(SettingKey, "MaxRecipients", static_cast<std::uint32_t>(limit));
+}
 
 bool ProxyConfiguration::getFlagNewRecipients(bool& flag) { return getSwitch("FlagNewRecipients", flag); }
 

@@ -49,6 +49,11 @@ public:
     bool getDecisionLog(bool& keep);
     bool setDecisionLog(bool keep);
     // Whether a first mail to an address is flagged "new"
+    // (MaxRecipients, a dword: a mail with more envelope recipients gets a
+    // warning; 0, the default, never; values past 10000 read as 10000).
+    static constexpr std::int32_t MaximumRecipientLimit = 10000;
+    bool getMaxRecipients(std::int32_t& limit);
+    bool setMaxRecipients(std::int32_t limit);
     // (FlagNewRecipients, a dword: 0 off, anything else on; on when absent).
     bool getFlagNewRecipients(bool& flag);
     bool setFlagNewRecipients(bool flag);

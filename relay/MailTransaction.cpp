@@ -8,6 +8,7 @@
 #include "relay/SessionText.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <fcntl.h>
 
@@ -57,6 +58,22 @@ std::vector<std::string> MailTransaction::addresses(bool RecipientRecord::*flag)
         if (flag == nullptr || r.*flag)
             found.push_back(r.address);
     return found;
+}
+
+std::vector<std::string> MailTransaction::outsideDomains() const
+{
+    std::vector<std::string> domains;
+    for (const RecipientRecord& r : recipients_) {
+        const std::size_t at = r.address.rfind('@');
+        if (r.authorized || at == std::string::npos)
+            continue;
+        std::string domain = r.address.substr(at + 1);
+        std::transform(domain.begin(), domain.end(), domain.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (std::find(domains.begin(), domains.end(), domain) == domains.end())
+            domains.push_back(std::move(domain));
+    }
+    return domains;
 }
 
 std::string MailTransaction::addressesWhere(bool RecipientRecord::*flag) const

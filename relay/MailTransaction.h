@@ -57,6 +57,9 @@ public:
     bool markNew(const SentRecipients& history);
     // The new addresses, joined by ", ".
     std::string newAddresses() const { return addressesWhere(&RecipientRecord::isNew); }
+    // The domains (after the last "@", in lower case) of the recipients
+    // outside the authorized domains, each once, in order of first appearance.
+    std::vector<std::string> outsideDomains() const;
     // The addresses of every recipient, or of those with flag set, in order.
     std::vector<std::string> addresses(bool RecipientRecord::*flag = nullptr) const;
     // Whether an attached file's name is under caution. The spool file is

@@ -102,6 +102,25 @@ void recordQuestion(DecisionRecord& record, const AddressConfirmationDialog& dia
     }
 }
 
+// The warnings that ask nothing by themselves: a mail that spans several
+// outside organisations, and one to more people than the user's limit.
+std::string warningLines(const MailTransaction& mail)
+{
+    std::string lines;
+    if (const std::vector<std::string> domains = mail.outsideDomains(); domains.size() >= 2) {
+        std::string joined;
+        for (const std::string& domain : domains)
+            joined += (joined.empty() ? "" : ", ") + visibleText(domain, false);
+        lines += "Warning: this mail goes to " + std::to_string(domains.size()) + " outside domains: " + joined +
+                 "\r\n";
+    }
+    std::int32_t limit = 0;
+    ProxyConfiguration().getMaxRecipients(limit);  // read afresh for each mail
+    if (limit > 0 && mail.recipients().size() > static_cast<std::size_t>(limit))
+        lines += "Warning: this mail has " + std::to_string(mail.recipients().size()) + " recipients.\r\n";
+    return lines;
+}
+
 // The message lines that say where a caution fired: recipients, then
 // attachments, each list joined by ", ". A file name is mail text: it must
 // not add a line of its own.
@@ -192,6 +211,7 @@ SMTPCommunicator::Decision SMTPCommunicator::ask(const std::string& subject)
         dialog.setNewRecipients(std::move(fresh));
     }
     message += cautionLines(mail, attachments, cautionAttachments_);
+    message += warningLines(mail);
     message += verdictMessage(mail.headers.isIRMProtected(), mail.headers.isSMIMEEncrypted());
     dialog.setMessage(message.c_str());
 

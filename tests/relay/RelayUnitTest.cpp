@@ -347,3 +347,14 @@ TEST(MailTransaction, CautionBeatsTrustAndAttachmentsAreReadOnlyForAList)
     EXPECT_TRUE(mail.carriesCautionAttachment(words));
     EXPECT_FALSE(mail.carriesCautionAttachment(keys));
 }
+
+TEST(MailTransaction, OutsideDomainsAreCountedByDomainInOrderOfFirstAppearance)
+{
+    PatternList trusted, authorized;
+    authorized.add(new String("corp.example"));
+    MailTransaction mail("<alice@corp.example>");
+    for (const char* rcpt : {"<a@X.example>", "<b@corp.example>", "<c@x.example>", "<d@y.example> NOTIFY=NEVER",
+                             "<local-only>", "<e@y.example>"})
+        mail.addRecipient(rcpt, trusted, authorized);
+    EXPECT_EQ(mail.outsideDomains(), (std::vector<std::string>{"x.example", "y.example"}));
+}

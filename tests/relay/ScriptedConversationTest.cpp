@@ -681,3 +681,35 @@ TEST_F(Conversation, PipelinedGroupsHoldAtMostAHundredCommands)
     EXPECT_EQ(c->readReply().substr(0, 4), "250 ");
     ASSERT_EQ(server.mails().size(), 1u);
 }
+
+// Two warnings that ask nothing by themselves, but are said when a question
+// is asked: several outside organisations, and more recipients than the
+// user's limit (0: never).
+TEST_F(Conversation, OutsideDomainsAndManyRecipientsAreWarnedOf)
+{
+    const std::string domains = "Warning: this mail goes to 2 outside domains: x.example, y.example\r\n";
+    for (const int limit : {0, 4, 3}) {
+        FakeSmtpServer server;
+        ProxyRunner proxy(server.port(), 2);
+        proxy.writeList("TrustedDomain.pel", {"corp.example"});
+        MAIL::ProxyConfiguration().setMaxRecipients(limit);
+        auto c = client(proxy);
+        c->send("MAIL FROM:<a@corp.example>\r\n");
+        c->readReply();
+        for (const char* rcpt : {"<a@x.example>", "<b@X.EXAMPLE>", "<c@y.example>", "<d@corp.example>"}) {
+            c->send(std::string("RCPT TO:") + rcpt + "\r\n");
+            c->readReply();
+        }
+        c->send("DATA\r\n");
+        c->readReply();
+        c->send(Body + ".\r\n");
+        EXPECT_EQ(c->readReply().substr(0, 4), "450 ") << limit;
+        ASSERT_EQ(proxy.presenter().shown().size(), 1u) << limit;
+        const std::string message = proxy.presenter().shown()[0].message;
+        const std::size_t warned = message.find(domains);
+        EXPECT_NE(warned, std::string::npos) << message;
+        EXPECT_LT(warned, message.find("Please confirm recipients.")) << "before the verdict";
+        EXPECT_EQ(message.find("Warning: this mail has 4 recipients.\r\n") != std::string::npos, limit == 3)
+            << limit << ": more than the limit only";
+    }
+}
