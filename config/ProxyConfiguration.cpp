@@ -76,10 +76,10 @@ bool ProxyConfiguration::setListenAddress(const std::string& address)
     return setString(SettingKey, "ListenAddress", address.c_str());
 }
 
-bool ProxyConfiguration::getSwitch(const char* name, bool& on)
+bool ProxyConfiguration::getSwitch(const char* name, bool& on, bool fallback)
 {
-    on = true;
-    std::uint32_t value = 1;
+    on = fallback;
+    std::uint32_t value = 0;
     const bool found = getDWORD(SettingKey, name, value);
     if (found)
         on = value != 0;
@@ -108,6 +108,16 @@ bool ProxyConfiguration::getFlagNewRecipients(bool& flag) { return getSwitch("Fl
 bool ProxyConfiguration::setFlagNewRecipients(bool flag)
 {
     return setDWORD(SettingKey, "FlagNewRecipients", flag ? 1 : 0);
+}
+
+bool ProxyConfiguration::getConfirmEachRecipient(bool& each)
+{
+    return getSwitch("ConfirmEachRecipient", each, false);
+}
+
+bool ProxyConfiguration::setConfirmEachRecipient(bool each)
+{
+    return setDWORD(SettingKey, "ConfirmEachRecipient", each ? 1 : 0);
 }
 
 bool ProxyConfiguration::getLogDirectory(std::string& directory) { return getString(LogKey, "Dir", directory); }

@@ -48,15 +48,20 @@ public:
     // (DecisionLog, a dword: 0 off, anything else on; on when absent).
     bool getDecisionLog(bool& keep);
     bool setDecisionLog(bool keep);
-    // Whether a first mail to an address is flagged "new"
+    // How many envelope recipients a mail may have without a warning
     // (MaxRecipients, a dword: a mail with more envelope recipients gets a
     // warning; 0, the default, never; values past 10000 read as 10000).
     static constexpr std::int32_t MaximumRecipientLimit = 10000;
     bool getMaxRecipients(std::int32_t& limit);
     bool setMaxRecipients(std::int32_t limit);
+    // Whether a first mail to an address is flagged "new"
     // (FlagNewRecipients, a dword: 0 off, anything else on; on when absent).
     bool getFlagNewRecipients(bool& flag);
     bool setFlagNewRecipients(bool flag);
+    // Whether each flagged recipient must be ticked on its own
+    // (ConfirmEachRecipient, a dword: 0 off, anything else on; off when absent).
+    bool getConfirmEachRecipient(bool& each);
+    bool setConfirmEachRecipient(bool each);
 
     bool getLogDirectory(std::string& directory);
     bool getLogFileName(std::string& fileName);
@@ -68,8 +73,9 @@ public:
 
 private:
     bool getNumber(const char* key, const char* name, std::int32_t& out);
-    // A dword of the Setting key that is on unless stored as 0.
-    bool getSwitch(const char* name, bool& on);
+    // A dword of the Setting key: on when stored other than 0, absent reads
+    // as fallback.
+    bool getSwitch(const char* name, bool& on, bool fallback = true);
     bool getPortValue(const char* name, std::uint16_t fallback, std::uint16_t& port);
 };
 

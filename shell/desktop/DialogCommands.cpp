@@ -68,6 +68,9 @@ void PropertiesCommand::open(bool startupForm)
     settings.getProxyPort(values.proxyPort);
     values.security = readServerSecurity(settings).setting;
     settings.getDecisionLog(values.decisionLog);
+    settings.getFlagNewRecipients(values.flagNewRecipients);
+    settings.getConfirmEachRecipient(values.confirmEachRecipient);
+    settings.getMaxRecipients(values.maxRecipients);
     storedProxyPort_ = values.proxyPort;
     showDialog(values);
 }
@@ -89,6 +92,9 @@ void PropertiesCommand::showDialog(const Entered& values)
     dialog->setSecurity(values.security);
     dialog->setProxyPort(values.proxyPort);
     dialog->setDecisionLog(values.decisionLog);
+    dialog->setFlagNewRecipients(values.flagNewRecipients);
+    dialog->setConfirmEachRecipient(values.confirmEachRecipient);
+    dialog->setMaxRecipients(values.maxRecipients);
     dialog_ = dialog;
     connect(dialog, &QDialog::finished, this, &PropertiesCommand::dialogFinished);
     dialog->present();
@@ -101,7 +107,8 @@ void PropertiesCommand::dialogFinished(int result)
     if (dialog == nullptr)
         return;
     const Entered values{dialog->getServer(), dialog->getAllowed(), dialog->getSecurity(), dialog->getPort(),
-                         dialog->getProxyPort(), dialog->getDecisionLog()};
+                         dialog->getProxyPort(), dialog->getDecisionLog(), dialog->getFlagNewRecipients(),
+                         dialog->getConfirmEachRecipient(), dialog->getMaxRecipients()};
     dialog->deleteLater();
     if (result != QDialog::Accepted) {
         finish(false);
@@ -115,6 +122,9 @@ void PropertiesCommand::dialogFinished(int result)
     written = settings.setString(ProxyConfiguration::SettingKey, SecuritySetting, values.security.c_str()) && written;
     written = settings.setProxyPort(values.proxyPort) && written;
     written = settings.setDecisionLog(values.decisionLog) && written;
+    written = settings.setFlagNewRecipients(values.flagNewRecipients) && written;
+    written = settings.setConfirmEachRecipient(values.confirmEachRecipient) && written;
+    written = settings.setMaxRecipients(values.maxRecipients) && written;
     if (!written) {
         // The listener stays where it is: the store does not say otherwise.
         const std::string text = "The settings could not be written to " + ProxyConfiguration::settingsFile() +

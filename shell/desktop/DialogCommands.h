@@ -4,7 +4,9 @@
 // raises the open one, since the tray menu stays usable while a dialog is
 // shown. Dialogs are shown with show(), never a nested event loop.
 //
-// PropertiesCommand reads Server, Port, Security, Allowed and ProxyPort,
+// PropertiesCommand reads Server, Port, Security, Allowed, ProxyPort,
+// DecisionLog and the checks (FlagNewRecipients, ConfirmEachRecipient,
+// MaxRecipients),
 // shows the Properties dialog and, after OK, writes them back. Only a
 // changed ProxyPort touches the listener: it reads Server, Port and
 // Security afresh for every connection. A failed write says
@@ -59,6 +61,8 @@ private:
         std::string server, allowed, security;
         std::uint16_t port = 0, proxyPort = 0;
         bool decisionLog = true;
+        bool flagNewRecipients = true, confirmEachRecipient = false;
+        std::int32_t maxRecipients = 0;
     };
     void showDialog(const Entered& values);
     void dialogFinished(int result);

@@ -28,6 +28,7 @@ namespace {
 
 constexpr int ServerLimit = 256;
 constexpr int PortLimit = 8;
+constexpr std::int32_t RecipientLimitMaximum = 10000;
 // The modes the list offers, in order.
 constexpr SecurityMode SecurityModes[] = {SecurityMode::None, SecurityMode::StartTls, SecurityMode::Tls};
 constexpr const char* SecurityLabels[] = {"None", "STARTTLS", "TLS"};
@@ -80,6 +81,22 @@ std::optional<std::string> serverProblem(const std::string& server, const std::s
 }
 
 } // namespace
+
+std::optional<std::int32_t> recipientLimit(std::string_view text)
+{
+    text = trimView(text);
+    if (text.empty() || text.size() > 5)
+        return std::nullopt;
+    std::int32_t limit = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        limit = limit * 10 + (c - '0');
+    }
+    if (limit > RecipientLimitMaximum)
+        return std::nullopt;
+    return limit;
+}
 
 bool portKeyAccepted(const QString& text, bool backspace, int length, int selected)
 {
@@ -164,6 +181,24 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(thi
     auto* record = new QGroupBox(tr("Record"));
     (new QVBoxLayout(record))->addWidget(recordBox_);
     layout->addWidget(record);
+    flagNewBox_ = new QCheckBox(tr("Flag first-time recipients"));
+    flagNewBox_->setObjectName(QStringLiteral("flagNewRecipients"));
+    confirmEachBox_ = new QCheckBox(tr("Ask me to tick each flagged recipient"));
+    confirmEachBox_->setObjectName(QStringLiteral("confirmEachRecipient"));
+    maxRecipientsEdit_ = lineEdit("maxRecipients", PortLimit);
+    keepFirstLine(maxRecipientsEdit_);
+    maxRecipientsEdit_->setMaximumWidth(80);
+    auto* limitRow = new QHBoxLayout;
+    limitRow->addWidget(new QLabel(tr("Warn when a mail has more than")));
+    limitRow->addWidget(maxRecipientsEdit_);
+    limitRow->addWidget(new QLabel(tr("recipients (0: never)")));
+    limitRow->addStretch(1);
+    auto* checks = new QGroupBox(tr("Checks"));
+    auto* checksColumn = new QVBoxLayout(checks);
+    checksColumn->addWidget(flagNewBox_);
+    checksColumn->addWidget(confirmEachBox_);
+    checksColumn->addLayout(limitRow);
+    layout->addWidget(checks);
     addSaveFooter(layout, okButton_, cancelButton_);
 
     connect(okButton_, &QPushButton::clicked, this, &PropertiesDialog::accept);
@@ -186,6 +221,9 @@ void PropertiesDialog::present()
     showSecurity();
     sessionBox_->setChecked(autostartEnabled(autostartFile()));
     recordBox_->setChecked(decisionLog_);
+    flagNewBox_->setChecked(flagNewRecipients_);
+    confirmEachBox_->setChecked(confirmEachRecipient_);
+    maxRecipientsEdit_->setText(QString::number(maxRecipients_));
     setBusy(false);
     show();
     raise();
@@ -234,6 +272,9 @@ void PropertiesDialog::accept()
     const std::string proxyPort = textOf(proxyPortEdit_, 127);
     const std::string security = selectedSecurity();
     const bool keepRecord = recordBox_->isChecked();
+    const bool flagNew = flagNewBox_->isChecked();
+    const bool confirmEach = confirmEachBox_->isChecked();
+    const std::optional<std::int32_t> limit = recipientLimit(textOf(maxRecipientsEdit_, PortLimit));
     setBusy(true);
     work_.run<std::optional<std::string>>(
         [server, port, proxyPort]() -> std::optional<std::string> {
@@ -241,16 +282,22 @@ void PropertiesDialog::accept()
                 return problem;
             return validateProxyPort(proxyPort);
         },
-        [this, server, port, proxyPort, security, keepRecord](std::optional<std::string> problem) {
+        [this, server, port, proxyPort, security, keepRecord, flagNew, confirmEach,
+         limit](std::optional<std::string> problem) {
             setBusy(false);
             if (problem) {
                 showError(*problem);
+            } else if (!limit) {
+                showError("Please enter a number of recipients in [0, 10000].");
             } else if (applySessionStart()) {
                 setServer(server);
                 setPort(port);
                 setProxyPort(proxyPort);
                 setSecurity(security);
                 setDecisionLog(keepRecord);
+                setFlagNewRecipients(flagNew);
+                setConfirmEachRecipient(confirmEach);
+                setMaxRecipients(*limit);
                 QDialog::accept();
             }
             emit checkFinished();

@@ -19,6 +19,13 @@
 // The group "Record" holds "Keep a record of my decisions" (DecisionLog):
 // shown as given, taken over on OK like the other values.
 //
+// The group "Checks" holds "Flag first-time recipients" (FlagNewRecipients),
+// "Ask me to tick each flagged recipient" (ConfirmEachRecipient) and the
+// recipient limit of "Warn when a mail has more than [N] recipients"
+// (MaxRecipients). OK takes them over with the other values; a limit that
+// is not a whole number from 0 to 10000 is refused after the server checks
+// pass, and the dialog stays open.
+//
 // Security is shown as None, STARTTLS or TLS, chosen by the stored text as
 // the relay reads it. A stored text the relay does not know stays in the
 // list as an item of its own, selected, so that OK keeps it as it was
@@ -39,6 +46,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,6 +75,12 @@ public:
     void setSecurity(std::string_view security) { security_ = std::string(security); }
     void setDecisionLog(bool keep) { decisionLog_ = keep; }
     bool getDecisionLog() const { return decisionLog_; }
+    void setFlagNewRecipients(bool flag) { flagNewRecipients_ = flag; }
+    bool getFlagNewRecipients() const { return flagNewRecipients_; }
+    void setConfirmEachRecipient(bool each) { confirmEachRecipient_ = each; }
+    bool getConfirmEachRecipient() const { return confirmEachRecipient_; }
+    void setMaxRecipients(std::int32_t limit) { maxRecipients_ = limit; }
+    std::int32_t getMaxRecipients() const { return maxRecipients_; }
 
     const std::string& getServer() const { return server_; }
     const std::string& getAllowed() const { return allowed_; }
@@ -118,6 +132,9 @@ private:
     QPushButton* cancelButton_;
     QCheckBox* sessionBox_;
     QCheckBox* recordBox_;
+    QCheckBox* flagNewBox_;
+    QCheckBox* confirmEachBox_;
+    QLineEdit* maxRecipientsEdit_;
 
     std::string server_;
     long port_ = 25;
@@ -125,6 +142,9 @@ private:
     std::string security_ = "none";
     long proxyPort_ = 25;
     bool decisionLog_ = true;
+    bool flagNewRecipients_ = true;
+    bool confirmEachRecipient_ = false;
+    std::int32_t maxRecipients_ = 0;
     bool busy_ = false;
     BackgroundWork work_;
 };
@@ -134,5 +154,9 @@ private:
 // which selected are selected. Only printable keys and Backspace are
 // judged; anything else is let through.
 bool portKeyAccepted(const QString& text, bool backspace, int length, int selected);
+
+// The recipient limit typed into the Checks group: digits only (blanks
+// around ignored), 0 to 10000; nothing otherwise.
+std::optional<std::int32_t> recipientLimit(std::string_view text);
 
 } // namespace MAIL

@@ -77,6 +77,18 @@ TEST_F(Settings, FlagNewRecipientsIsOnUnlessStoredAsZero)
     }
 }
 
+TEST_F(Settings, ConfirmEachRecipientIsOffUnlessStoredOtherThanZero)
+{
+    bool each = true;
+    EXPECT_FALSE(settings.getConfirmEachRecipient(each));
+    EXPECT_FALSE(each);
+    for (const std::uint32_t stored : {1u, 0u, 7u}) {
+        ASSERT_TRUE(settings.setDWORD(ProxyConfiguration::SettingKey, "ConfirmEachRecipient", stored));
+        EXPECT_TRUE(settings.getConfirmEachRecipient(each));
+        EXPECT_EQ(each, stored != 0) << stored;
+    }
+}
+
 TEST_F(Settings, ConsoleIsOnOnlyForExactlyTrue)
 {
     for (const char* text : {"True", "TRUE", "yes", "1", "true "}) {

@@ -198,6 +198,35 @@ TEST_F(Commands, TheRecordBoxShowsAndStoresDecisionLog)
     }
 }
 
+// The Checks group shows the stored checks (their defaults when absent) and
+// OK stores what was changed.
+TEST_F(Commands, TheChecksGroupShowsAndStoresTheChecks)
+{
+    command.open(false);
+    auto* flagNew = child<QCheckBox>(command.dialog(), "flagNewRecipients");
+    auto* confirmEach = child<QCheckBox>(command.dialog(), "confirmEachRecipient");
+    auto* limit = child<QLineEdit>(command.dialog(), "maxRecipients");
+    ASSERT_TRUE(flagNew && confirmEach && limit);
+    EXPECT_EQ(flagNew->text(), "Flag first-time recipients");
+    EXPECT_EQ(confirmEach->text(), "Ask me to tick each flagged recipient");
+    EXPECT_TRUE(flagNew->isChecked());
+    EXPECT_FALSE(confirmEach->isChecked());
+    EXPECT_EQ(limit->text(), "0");
+    flagNew->setChecked(false);
+    confirmEach->setChecked(true);
+    limit->setText("40");
+    child<QPushButton>(command.dialog(), "1")->click();
+    ASSERT_TRUE(eventually([&] { return closed.has_value(); }));
+    ProxyConfiguration settings;
+    bool flag = true, each = false;
+    std::int32_t stored = 0;
+    EXPECT_TRUE(settings.getFlagNewRecipients(flag) && settings.getConfirmEachRecipient(each) &&
+                settings.getMaxRecipients(stored));
+    EXPECT_FALSE(flag);
+    EXPECT_TRUE(each);
+    EXPECT_EQ(stored, 40);
+}
+
 TEST_F(Commands, TheStartupFormOnlyWritesTheSettings)
 {
     const std::uint16_t newPort = freePort();

@@ -470,3 +470,36 @@ TEST_F(Properties, AnAutostartFileThatCannotBeWrittenKeepsTheDialogOpen)
 }
 
 } // namespace
+
+// The Checks group: the recipient limit is a whole number from 0 to 10000;
+// anything else keeps the dialog open with nothing taken over.
+TEST_F(Properties, TheRecipientLimitIsANumberFromZeroToTenThousand)
+{
+    struct Case {
+        const char* typed;
+        std::optional<int> taken;
+    };
+    for (const Case& c : {Case{"0", 0}, Case{" 10000 ", 10000}, Case{"25", 25}, Case{"10001", std::nullopt},
+                          Case{"-1", std::nullopt}, Case{"", std::nullopt}, Case{"1e3", std::nullopt},
+                          Case{"99999999", std::nullopt}}) {
+        SCOPED_TRACE(c.typed);
+        result.reset();
+        dialog->setMaxRecipients(7);
+        fill("127.0.0.1", "25", "2525");
+        child<QLineEdit>(dialog.get(), "maxRecipients")->setText(QString::fromLatin1(c.typed));
+        pressAndWait(ok());
+        QMessageBox* box = shownBox();
+        if (c.taken) {
+            EXPECT_EQ(box, nullptr) << boxText(box);
+            EXPECT_EQ(result, QDialog::Accepted);
+            EXPECT_EQ(dialog->getMaxRecipients(), *c.taken);
+            continue;
+        }
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(boxText(box), "Please enter a number of recipients in [0, 10000].");
+        box->close();
+        EXPECT_FALSE(result.has_value());
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->getMaxRecipients(), 7);
+    }
+}
