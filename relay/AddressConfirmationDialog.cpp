@@ -38,6 +38,7 @@ AddressConfirmationDialog::AddressConfirmationDialog() : timeout_(sharedTimeout.
     domains.load(authorizedDomains_);
     CautionDomain().load(cautionDomains_);
     CautionAttachment().load(cautionAttachments_);
+    ProxyConfiguration().getConfirmEachRecipient(confirmEach_);
     trace(getLogWriter(), "AddressConfirmationDialog#AddressConfirmationDialog,5,Endt");
 }
 
@@ -70,6 +71,20 @@ std::vector<ConfirmationRow> AddressConfirmationDialog::recipientRows(const std:
                         unauthorized || isNew || caution});
     }
     return rows;
+}
+
+std::vector<std::string> AddressConfirmationDialog::recipientsToConfirm() const
+{
+    std::vector<std::string> addresses;
+    if (!confirmEach_)
+        return addresses;
+    for (const std::vector<ConfirmationRow>& rows : {toRows(), ccRows(), bccRows()})
+        for (const ConfirmationRow& row : rows)
+            if (row.flagged) {
+                const std::string address = headerTokenAddress(row.first);
+                addresses.push_back(address.empty() ? row.first : address);
+            }
+    return addresses;
 }
 
 std::vector<ConfirmationRow> AddressConfirmationDialog::attachmentRows() const

@@ -12,7 +12,9 @@
 // and flagged with "caution" when it holds a caution domain; attachments with "x", "IRM" or
 // "PWD", and " caution" after it for a caution attachment; security phrases
 // flagged when unprotected or unencrypted. The flag words of a row always
-// come in the order "x", "new", "caution". The countdown's length is the effective timeout: 60 at first,
+// come in the order "x", "new", "caution". With ConfirmEachRecipient on
+// (read when the model is made, so afresh for each mail) every flagged
+// recipient row must be confirmed on its own as well. The countdown's length is the effective timeout: 60 at first,
 // then DialogTimeout whenever it lies between 31 and 299, kept from one
 // confirmation to the next.
 #pragma once
@@ -57,6 +59,9 @@ public:
     void setUnauthorized(const char* text) { unauthorized_ = text == nullptr ? "" : text; }
     // The envelope addresses no mail has gone to before (case ignored).
     void setNewRecipients(std::vector<std::string> addresses) { newRecipients_ = std::move(addresses); }
+    // Whether every flagged recipient row is confirmed on its own.
+    void setConfirmEachRecipient(bool each) { confirmEach_ = each; }
+    bool confirmsEachRecipient() const { return confirmEach_; }
     // Borrowed list of MIMEFile records; must outlive showModal().
     void setAttachments(LinkedList* attachments) { attachments_ = attachments; }
 
@@ -78,6 +83,9 @@ public:
     std::vector<ConfirmationRow> ccRows() const { return recipientRows(cc_); }
     std::vector<ConfirmationRow> bccRows() const { return recipientRows(bcc_); }
     std::vector<ConfirmationRow> attachmentRows() const;
+    // The addresses of the flagged To, Cc and Bcc rows, in that order, when
+    // each is confirmed on its own; empty otherwise.
+    std::vector<std::string> recipientsToConfirm() const;
     std::vector<ConfirmationRow> securityRows() const;
     // An empty To list is shown disabled (greyed out).
     bool isToEnabled() const { return !to_.empty(); }
@@ -105,6 +113,7 @@ private:
     PatternList cautionDomains_;
     PatternList cautionAttachments_;
     LinkedList* attachments_ = nullptr;
+    bool confirmEach_ = false;
     int timeout_;
     ConfirmationEnd end_ = ConfirmationEnd::Cancelled;
 };

@@ -181,6 +181,7 @@ struct TerminalPresenter::Screen {
     bool inPlace = false;   // its countdown is rewritten where it stands
     int input = -1;         // where its answer is read
     std::string countdown;  // its countdown line
+    std::string prompt;     // its answer prompt
 
     // One question at a time.
     std::mutex slotLock;
@@ -226,6 +227,7 @@ struct TerminalPresenter::Screen {
         input = answerInput;
         inPlace = rewritable;
         countdown = std::move(label);
+        prompt = TerminalPresenter::AnswerPrompt;
         discardInput();
         live = writeBounded(output, question());
         return live;
@@ -240,7 +242,19 @@ struct TerminalPresenter::Screen {
         if (inPlace)
             writeBounded(output, "\x1b" "7" + up(rowsAboveAnswer()) + "\r\x1b[2K" + label + "\x1b" "8");
         else if (remaining % 10 == 0)
-            writeBounded(output, "\n" + label + "\n" + TerminalPresenter::AnswerPrompt);
+            writeBounded(output, "\n" + label + "\n" + prompt);
+    }
+
+    // Asks the open question's next part below the answer just given; what
+    // was typed ahead is discarded, so each part is answered on its own.
+    // False when it could not be shown whole.
+    bool askNext(std::string nextPrompt, bool newlineFirst)
+    {
+        std::lock_guard guard(lock);
+        prompt = std::move(nextPrompt);
+        discardInput();
+        live = writeBounded(output, (newlineFirst ? "\n" : "") + question());
+        return live;
     }
 
     void close(const std::string& line, bool newlineFirst)
@@ -267,14 +281,16 @@ struct TerminalPresenter::Screen {
 private:
     std::string question() const
     {
-        return countdown + "\n" + AddressConfirmationDialog::CheckBoxText + "\n" + TerminalPresenter::AnswerPrompt;
+        return countdown + "\n" + AddressConfirmationDialog::CheckBoxText + "\n" + prompt;
     }
 
-    // Rows from the answer prompt's row up to the countdown line's first.
+    // Rows from the answer prompt's row up to the countdown line's first
+    // (a prompt naming a long address wraps).
     int rowsAboveAnswer() const
     {
         const int width = columns(output);
-        return rowsOf(countdown.size(), width) + rowsOf(std::strlen(AddressConfirmationDialog::CheckBoxText), width);
+        return rowsOf(countdown.size(), width) + rowsOf(std::strlen(AddressConfirmationDialog::CheckBoxText), width) +
+               rowsOf(prompt.size(), width) - 1;
     }
 
     static std::string up(int rows) { return "\x1b[" + std::to_string(rows) + "A"; }
@@ -335,6 +351,8 @@ int TerminalPresenter::ask(const AddressConfirmationDialog& model, CancelToken& 
         return finish(2, NoTerminalText, true);
     };
 
+    const std::vector<std::string> recipients = model.recipientsToConfirm();
+    std::size_t asked = 0;  // of those recipients
     const milliseconds slice = std::min(options_.tick, CancelSlice);
     steady_clock::time_point nextTick = steady_clock::now() + options_.tick;
     std::string answer;
@@ -384,6 +402,15 @@ int TerminalPresenter::ask(const AddressConfirmationDialog& model, CancelToken& 
                 continue;
             }
             const bool newlineFirst = !echoesLines(input);
+            if (isYes(answer) && !cancel.isCancelled() && asked < recipients.size()) {
+                const std::string& next = recipients[asked++];
+                if (!screen_->askNext("Send to " + visibleText(next, false) + "? [y/N] ", newlineFirst)) {
+                    error(getLogWriter(), "TerminalPresenter#ask,4,The question could not be shown, so cancel it");
+                    return unanswerable();
+                }
+                answer.clear();
+                break;  // the rest of this read was typed ahead of the new question
+            }
             if (isYes(answer) && !cancel.isCancelled()) {
                 debug(getLogWriter(), "TerminalPresenter#ask,2,Confirmed");
                 return finish(1, "Confirmed.", newlineFirst);

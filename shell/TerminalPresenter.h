@@ -5,7 +5,10 @@
 // text), then the countdown line and the question, and waits for the
 // answer. Only "y" or "yes" (any case, blanks around ignored) and Enter
 // send the mail; any other line, end of input, the countdown running out or
-// the CancelToken (a newer confirmation, shut-down) cancel it. Input typed
+// the CancelToken (a newer confirmation, shut-down) cancel it. When the
+// model confirms each recipient on its own, a yes is followed by
+// "Send to ADDRESS? [y/N] " for each flagged recipient in turn, each taking
+// the same answers; the countdown runs on over all of them. Input typed
 // before the question appeared is discarded, so a "y" meant for one mail
 // never confirms another.
 //

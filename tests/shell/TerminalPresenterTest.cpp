@@ -5,6 +5,7 @@
 #include "TerminalChild.h"
 
 #include "analysis/message/MIMEFile.h"
+#include "config/ProxyConfiguration.h"
 #include "relay/AddressConfirmationDialog.h"
 #include "shell/TerminalPresenter.h"
 #include "shell/TerminalText.h"
@@ -267,4 +268,32 @@ TEST(TerminalText, EscapesWhatATerminalWouldActOnAndIndentsNoticeLines)
               "Pelorus: info: Sent a mail:\n               'x\\x0Dy'\n");
     EXPECT_EQ(balloonLine({"Pelorus", "Started\r\n\r\nOnline\r\n", NoticeKind::Error, 3000}),
               "Pelorus: error: Started\n\n                Online\n");
+}
+
+// With ConfirmEachRecipient on, a yes is followed by one question per
+// flagged recipient; a trusted recipient is not asked about, and any answer
+// but yes to one of them cancels the mail.
+TEST_F(Terminal, EachFlaggedRecipientIsAskedInTurnAfterTheMainYes)
+{
+    ASSERT_TRUE(ProxyConfiguration().setConfirmEachRecipient(true));
+    for (const bool last : {false, true}) {
+        SCOPED_TRACE(last);
+        TerminalChild child([](int terminal, int) {
+            TerminalPresenter presenter({terminal, terminal, 1000ms});
+            AddressConfirmationDialog model;
+            model.setTo("Eve <eve@evil.example>, ann@corp.example");
+            model.setBcc("bob@other.example");
+            CancelToken token;
+            return presenter.present(model, token);
+        });
+        ASSERT_TRUE(child.waitForOutput(Prompt)) << child.output();
+        child.type("y\n");
+        ASSERT_TRUE(child.waitForOutput("Send to eve@evil.example? [y/N] ")) << child.output();
+        child.type("yes\n");
+        ASSERT_TRUE(child.waitForOutput("Send to bob@other.example? [y/N] ")) << child.output();
+        child.type(last ? "y\n" : "n\n");
+        EXPECT_EQ(child.exitStatus(), last ? 1 : 2) << child.output();
+        EXPECT_TRUE(child.waitForOutput(last ? "Confirmed." : "Cancelled.")) << child.output();
+        EXPECT_EQ(child.output().find("Send to ann@corp.example"), std::string::npos) << child.output();
+    }
 }
