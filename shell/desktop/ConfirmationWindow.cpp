@@ -57,6 +57,7 @@ ConfirmationContent ConfirmationContent::from(const AddressConfirmationDialog& m
     content.attachments = model.attachmentRows();
     content.security = model.securityRows();
     content.toEnabled = model.isToEnabled();
+    content.confirmEachRecipient = model.confirmsEachRecipient();
     content.message = model.messageText();
     content.countdown = model.makeCountdown();
     return content;
@@ -89,9 +90,9 @@ ConfirmationWindow::ConfirmationWindow(ConfirmationContent content, Clock clock,
     QTreeWidget* bcc = makeList("1005", tr("Recipients"), tr("Authorized"));
     QTreeWidget* files = makeList("1012", tr("Filename"), tr("Encryption"));
     QTreeWidget* security = makeList("1013", tr("Message"), tr("Encryption"));
-    fillRows(to, content.to, authorized, unauthorized);
-    fillRows(cc, content.cc, authorized, unauthorized);
-    fillRows(bcc, content.bcc, authorized, unauthorized);
+    fillRows(to, content.to, authorized, unauthorized, content.confirmEachRecipient);
+    fillRows(cc, content.cc, authorized, unauthorized, content.confirmEachRecipient);
+    fillRows(bcc, content.bcc, authorized, unauthorized, content.confirmEachRecipient);
     fillRows(files, content.attachments, pelorusIcon(114), pelorusIcon(115));
     fillRows(security, content.security, pelorusIcon(112), pelorusIcon(113));
     // A mail without To is shown with a greyed-out list; empty Cc and Bcc
@@ -156,8 +157,11 @@ ConfirmationWindow::ConfirmationWindow(ConfirmationContent content, Clock clock,
     bottom->addWidget(cancelButton);
     grid->addLayout(bottom, row, 0, 1, 2);
 
-    // OK is offered exactly while the box is checked.
-    connect(confirmBox_, &QCheckBox::toggled, ok_, &QPushButton::setEnabled);
+    // OK is offered exactly while every box is checked.
+    const auto offerOk = [this] { ok_->setEnabled(allTicked()); };
+    connect(confirmBox_, &QCheckBox::toggled, this, offerOk);
+    for (QTreeWidget* list : {to, cc, bcc})
+        connect(list, &QTreeWidget::itemChanged, this, offerOk);
     connect(ok_, &QPushButton::clicked, this, &ConfirmationWindow::confirm);
     connect(cancelButton, &QPushButton::clicked, this, &ConfirmationWindow::cancel);
 
@@ -195,7 +199,7 @@ QTreeWidget* ConfirmationWindow::makeList(const char* id, const QString& first, 
 }
 
 void ConfirmationWindow::fillRows(QTreeWidget* list, const std::vector<ConfirmationRow>& rows, const QIcon& normal,
-                                  const QIcon& flagged)
+                                  const QIcon& flagged, bool tickFlagged)
 {
     for (const ConfirmationRow& row : rows) {
         auto* item = new QTreeWidgetItem(list);
@@ -205,6 +209,10 @@ void ConfirmationWindow::fillRows(QTreeWidget* list, const std::vector<Confirmat
         if (row.flagged) {
             item->setForeground(0, FlaggedColour);
             item->setForeground(1, FlaggedColour);
+            if (tickFlagged) {
+                item->setCheckState(0, Qt::Unchecked);
+                tickedRows_.push_back(item);
+            }
         }
     }
     // Several flag words ("x caution") must not be cut.
@@ -256,10 +264,20 @@ void ConfirmationWindow::tick()
     countdownLabel_->setText(QString::fromStdString(*label));
 }
 
+bool ConfirmationWindow::allTicked() const
+{
+    if (!confirmBox_->isChecked())
+        return false;
+    for (const QTreeWidgetItem* row : tickedRows_)
+        if (row->checkState(0) != Qt::Checked)
+            return false;
+    return true;
+}
+
 void ConfirmationWindow::confirm()
 {
-    // Only the enabled OK button with the box checked sends the mail.
-    if (ended_ || !ok_->isEnabled() || !confirmBox_->isChecked())
+    // Only the enabled OK button with every box checked sends the mail.
+    if (ended_ || !ok_->isEnabled() || !allTicked())
         return;
     confirmed_ = true;
     done(1);

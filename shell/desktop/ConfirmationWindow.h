@@ -5,7 +5,9 @@
 // the subject, the To, Cc, Bcc, attachment and security rows (flagged rows
 // in pure red with the warning icon), the warning text, the confirmation
 // box, the countdown and OK / Cancel. OK is enabled exactly while the box
-// is checked. Controls carry their resource ids as object names ("1000",
+// is checked. When each recipient is confirmed on its own, every flagged
+// To, Cc and Bcc row carries a check box too, and OK is enabled only while
+// all of them and the main box are checked. Controls carry their resource ids as object names ("1000",
 // "1007", "1019", ...), so tests and accessibility tools find them.
 //
 // answer() is 1 only when the enabled OK button ended the window; every
@@ -27,6 +29,7 @@ class QLabel;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace MAIL {
 
@@ -35,6 +38,7 @@ struct ConfirmationContent {
     std::string subject;
     std::vector<ConfirmationRow> to, cc, bcc, attachments, security;
     bool toEnabled = true;
+    bool confirmEachRecipient = false;
     std::string message;
     Countdown countdown{60};
 
@@ -76,13 +80,16 @@ protected:
 
 private:
     void confirm();
+    // Whether the main box and every recipient row's box are checked.
+    bool allTicked() const;
     QTreeWidget* makeList(const char* id, const QString& first, const QString& second);
     void fillRows(QTreeWidget* list, const std::vector<ConfirmationRow>& rows, const QIcon& normal,
-                  const QIcon& flagged);
+                  const QIcon& flagged, bool tickFlagged = false);
 
     Countdown countdown_;
     Clock clock_;
     QCheckBox* confirmBox_ = nullptr;
+    std::vector<QTreeWidgetItem*> tickedRows_;  // owned by their lists
     QPushButton* ok_ = nullptr;
     QLabel* countdownLabel_ = nullptr;
     QTimer* timer_ = nullptr;

@@ -307,3 +307,32 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// Each flagged recipient row carries its own box; OK waits for the main box
+// and every row's box, and Enter does not get past a missing one.
+TEST(ConfirmationWindow, OkWaitsForEveryFlaggedRecipientBox)
+{
+    ConfirmationContent content = sampleContent();
+    content.confirmEachRecipient = true;
+    content.bcc = {{"eve@evil.example", "x new", true}};
+    auto window = openWindow(std::move(content));
+    auto* ok = control<QPushButton>(*window, "1");
+    QTreeWidgetItem* ann = control<QTreeWidget>(*window, "1007")->topLevelItem(0);
+    QTreeWidgetItem* bob = control<QTreeWidget>(*window, "1007")->topLevelItem(1);
+    QTreeWidgetItem* eve = control<QTreeWidget>(*window, "1005")->topLevelItem(0);
+    ASSERT_TRUE(ok && ann && bob && eve);
+    EXPECT_EQ(bob->data(0, Qt::CheckStateRole), QVariant()) << "a trusted row has no box";
+    control<QCheckBox>(*window, "1019")->setChecked(true);
+    EXPECT_FALSE(ok->isEnabled());
+    ann->setCheckState(0, Qt::Checked);
+    EXPECT_FALSE(ok->isEnabled());
+    window->accept();
+    EXPECT_FALSE(window->hasEnded());
+    eve->setCheckState(0, Qt::Checked);
+    EXPECT_TRUE(ok->isEnabled());
+    ann->setCheckState(0, Qt::Unchecked);
+    EXPECT_FALSE(ok->isEnabled());
+    ann->setCheckState(0, Qt::Checked);
+    ok->click();
+    EXPECT_EQ(window->answer(), 1);
+}
