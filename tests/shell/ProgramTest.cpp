@@ -201,6 +201,34 @@ TEST_F(Program, ConfirmedAtTheTerminalPromptAndCancelled)
     EXPECT_TRUE(listFolder(home / "tmp/pelorus").empty());
 }
 
+// With ConfirmEachRecipient on, a no to the second flagged recipient
+// cancels the whole mail.
+TEST_F(Program, ANoToTheSecondFlaggedRecipientCancelsTheMail)
+{
+    SmtpSink sink;
+    const std::uint16_t port = freePort();
+    TempDir home;
+    configure(home, sink.port(), port);
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", home / "config");
+        ASSERT_TRUE(MAIL::ProxyConfiguration().setConfirmEachRecipient(true));
+    }
+    ProgramProcess program({{"--headless"}, true, false, &home});
+    ASSERT_TRUE(program.waitListening(port));
+    ProgramResult result;
+    std::thread client = sendMail(port, Mail, {"bob@corp.example", "carol@partner.example"}, result);
+    ASSERT_TRUE(program.waitForOutput("Send this mail? [y/N] "));
+    program.type("y\r");
+    ASSERT_TRUE(program.waitForOutput("Send to bob@corp.example? [y/N] "));
+    program.type("y\r");
+    ASSERT_TRUE(program.waitForOutput("Send to carol@partner.example? [y/N] "));
+    program.type("n\r");
+    client.join();
+    EXPECT_NE(result.output.find("450 Pelorus action has been cancelled."), std::string::npos) << result.output;
+    EXPECT_TRUE(sink.mails().empty());
+    EXPECT_EQ(program.terminate(SIGTERM), 0);
+}
+
 TEST_F(Program, ShutDownWhileOneMailWaitsAndAnotherArrives)
 {
     SmtpSink sink;
