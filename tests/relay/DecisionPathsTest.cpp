@@ -153,6 +153,7 @@ TEST_F(DecisionPaths, ARecordSaysWhatTheConfirmationShowed)
     EXPECT_EQ(r["warnings"], Json({"Warning:Found unauthorized recipients",
                                    "First mail to: carol@partner.example, dave@hidden.example",
                                    "Caution: dave@hidden.example",
+                                   "Warning: this mail goes to 2 outside domains: partner.example, hidden.example",
                                    "Warning:This mail is not protected by IRM and also not encrypted by S/MIME.",
                                    "Please confirm recipients."}));
     EXPECT_EQ(r["hold_seconds"], 0);
