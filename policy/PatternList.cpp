@@ -47,6 +47,19 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix)
                       sameIgnoringCase);
 }
 
+// The first entry, never an empty one, that match accepts; empty for none.
+// An empty caution entry matches nothing, unlike an authorized domain.
+template <class Match>
+std::string_view firstEntry(const Iterator* node, Match match)
+{
+    for (; node != nullptr; node = node->getNext()) {
+        const std::string_view entry = static_cast<const String*>(node->getElement())->view();
+        if (!entry.empty() && match(entry))
+            return entry;
+    }
+    return {};
+}
+
 } // namespace
 
 PatternList::~PatternList() = default;
@@ -139,15 +152,13 @@ bool PatternList::isCautionDomain(const char* address) const
     if (address == nullptr)
         return false;
     const std::string_view text(address);
-    for (const Iterator* node = head_.get(); node != nullptr; node = node->getNext()) {
-        const auto* entry = static_cast<const String*>(node->getElement());
-        if (!entry->view().empty() && containsIgnoringCase(text, entry->view())) {
-            debug(getLogWriter(), "PatternList#isCautionDomain,1,address=[%s] pattern=[%s]", address,
-                  entry->getText());
-            return true;
-        }
-    }
-    return false;
+    const std::string_view entry =
+        firstEntry(head_.get(), [&](std::string_view pattern) { return containsIgnoringCase(text, pattern); });
+    if (entry.empty())
+        return false;
+    debug(getLogWriter(), "PatternList#isCautionDomain,1,address=[%s] pattern=[%.*s]", address, printLength(entry),
+          entry.data());
+    return true;
 }
 
 bool PatternList::isCautionAttachment(const char* fileName) const
@@ -155,18 +166,14 @@ bool PatternList::isCautionAttachment(const char* fileName) const
     if (fileName == nullptr)
         return false;
     const std::string_view name(fileName);
-    for (const Iterator* node = head_.get(); node != nullptr; node = node->getNext()) {
-        const std::string_view entry = static_cast<const String*>(node->getElement())->view();
-        if (entry.empty())
-            continue;
-        const bool matched = entry.front() == '.' ? endsWithIgnoringCase(name, entry) : containsIgnoringCase(name, entry);
-        if (matched) {
-            debug(getLogWriter(), "PatternList#isCautionAttachment,1,name=[%s] pattern=[%.*s]", fileName,
-                  printLength(entry), entry.data());
-            return true;
-        }
-    }
-    return false;
+    const std::string_view entry = firstEntry(head_.get(), [&](std::string_view pattern) {
+        return pattern.front() == '.' ? endsWithIgnoringCase(name, pattern) : containsIgnoringCase(name, pattern);
+    });
+    if (entry.empty())
+        return false;
+    debug(getLogWriter(), "PatternList#isCautionAttachment,1,name=[%s] pattern=[%.*s]", fileName, printLength(entry),
+          entry.data());
+    return true;
 }
 
 } // namespace MAIL

@@ -65,27 +65,24 @@ TEST_F(Settings, DialogTimeoutOfTenOrLessReadsAsFifty)
     }
 }
 
-TEST_F(Settings, FlagNewRecipientsIsOnUnlessStoredAsZero)
+// Each switch has its default when absent, and any stored value but 0 is on.
+TEST_F(Settings, SwitchesReadTheirDefaultThenAnythingButZeroAsOn)
 {
-    bool flag = false;
-    EXPECT_FALSE(settings.getFlagNewRecipients(flag));
-    EXPECT_TRUE(flag);
-    for (const std::uint32_t stored : {0u, 1u, 7u}) {
-        ASSERT_TRUE(settings.setDWORD(ProxyConfiguration::SettingKey, "FlagNewRecipients", stored));
-        EXPECT_TRUE(settings.getFlagNewRecipients(flag));
-        EXPECT_EQ(flag, stored != 0) << stored;
-    }
-}
-
-TEST_F(Settings, ConfirmEachRecipientIsOffUnlessStoredOtherThanZero)
-{
-    bool each = true;
-    EXPECT_FALSE(settings.getConfirmEachRecipient(each));
-    EXPECT_FALSE(each);
-    for (const std::uint32_t stored : {1u, 0u, 7u}) {
-        ASSERT_TRUE(settings.setDWORD(ProxyConfiguration::SettingKey, "ConfirmEachRecipient", stored));
-        EXPECT_TRUE(settings.getConfirmEachRecipient(each));
-        EXPECT_EQ(each, stored != 0) << stored;
+    struct Case {
+        const char* name;
+        bool (ProxyConfiguration::*get)(bool&);
+        bool absent;
+    };
+    for (const Case& c : {Case{"FlagNewRecipients", &ProxyConfiguration::getFlagNewRecipients, true},
+                          Case{"ConfirmEachRecipient", &ProxyConfiguration::getConfirmEachRecipient, false}}) {
+        bool on = !c.absent;
+        EXPECT_FALSE((settings.*c.get)(on)) << c.name;
+        EXPECT_EQ(on, c.absent) << c.name;
+        for (const std::uint32_t stored : {0u, 1u, 7u}) {
+            ASSERT_TRUE(settings.setDWORD(ProxyConfiguration::SettingKey, c.name, stored));
+            EXPECT_TRUE((settings.*c.get)(on)) << c.name;
+            EXPECT_EQ(on, stored != 0) << c.name << " " << stored;
+        }
     }
 }
 
