@@ -120,6 +120,23 @@ bool ProxyConfiguration::setConfirmEachRecipient(bool each)
     return setDWORD(SettingKey, "ConfirmEachRecipient", each ? 1 : 0);
 }
 
+bool ProxyConfiguration::getSendDelay(std::int32_t& seconds)
+{
+    std::uint32_t value = 0;
+    const bool found = getDWORD(SettingKey, "SendDelay", value);
+    seconds = static_cast<std::int32_t>(std::min<std::uint32_t>(value, MaximumSendDelay));
+    return found;
+}
+
+bool ProxyConfiguration::setSendDelay(std::int32_t seconds)
+{
+    return setDWORD(SettingKey, "SendDelay", static_cast<std::uint32_t>(seconds));
+}
+
+bool ProxyConfiguration::getHoldTrusted(bool& hold) { return getSwitch("HoldTrusted", hold); }
+
+bool ProxyConfiguration::setHoldTrusted(bool hold) { return setDWORD(SettingKey, "HoldTrusted", hold ? 1 : 0); }
+
 bool ProxyConfiguration::getLogDirectory(std::string& directory) { return getString(LogKey, "Dir", directory); }
 
 bool ProxyConfiguration::getLogFileName(std::string& fileName) { return getString(LogKey, "FileName", fileName); }

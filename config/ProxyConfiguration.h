@@ -62,6 +62,16 @@ public:
     // (ConfirmEachRecipient, a dword: 0 off, anything else on; off when absent).
     bool getConfirmEachRecipient(bool& each);
     bool setConfirmEachRecipient(bool each);
+    // How many seconds a mail waits after the decision before it goes, so
+    // that the user can undo it (SendDelay, a dword: 0, the default, never;
+    // values past 60 read as 60).
+    static constexpr std::int32_t MaximumSendDelay = 60;
+    bool getSendDelay(std::int32_t& seconds);
+    bool setSendDelay(std::int32_t seconds);
+    // Whether a mail that needed no question is held too (HoldTrusted, a
+    // dword: 0 off, anything else on; on when absent).
+    bool getHoldTrusted(bool& hold);
+    bool setHoldTrusted(bool hold);
 
     bool getLogDirectory(std::string& directory);
     bool getLogFileName(std::string& fileName);
