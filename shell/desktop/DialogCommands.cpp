@@ -71,6 +71,8 @@ void PropertiesCommand::open(bool startupForm)
     settings.getFlagNewRecipients(values.flagNewRecipients);
     settings.getConfirmEachRecipient(values.confirmEachRecipient);
     settings.getMaxRecipients(values.maxRecipients);
+    settings.getSendDelay(values.sendDelay);
+    settings.getHoldTrusted(values.holdTrusted);
     storedProxyPort_ = values.proxyPort;
     showDialog(values);
 }
@@ -95,6 +97,8 @@ void PropertiesCommand::showDialog(const Entered& values)
     dialog->setFlagNewRecipients(values.flagNewRecipients);
     dialog->setConfirmEachRecipient(values.confirmEachRecipient);
     dialog->setMaxRecipients(values.maxRecipients);
+    dialog->setSendDelay(values.sendDelay);
+    dialog->setHoldTrusted(values.holdTrusted);
     dialog_ = dialog;
     connect(dialog, &QDialog::finished, this, &PropertiesCommand::dialogFinished);
     dialog->present();
@@ -108,7 +112,8 @@ void PropertiesCommand::dialogFinished(int result)
         return;
     const Entered values{dialog->getServer(), dialog->getAllowed(), dialog->getSecurity(), dialog->getPort(),
                          dialog->getProxyPort(), dialog->getDecisionLog(), dialog->getFlagNewRecipients(),
-                         dialog->getConfirmEachRecipient(), dialog->getMaxRecipients()};
+                         dialog->getConfirmEachRecipient(), dialog->getMaxRecipients(), dialog->getSendDelay(),
+                         dialog->getHoldTrusted()};
     dialog->deleteLater();
     if (result != QDialog::Accepted) {
         finish(false);
@@ -125,6 +130,8 @@ void PropertiesCommand::dialogFinished(int result)
     written = settings.setFlagNewRecipients(values.flagNewRecipients) && written;
     written = settings.setConfirmEachRecipient(values.confirmEachRecipient) && written;
     written = settings.setMaxRecipients(values.maxRecipients) && written;
+    written = settings.setSendDelay(values.sendDelay) && written;
+    written = settings.setHoldTrusted(values.holdTrusted) && written;
     if (!written) {
         // The listener stays where it is: the store does not say otherwise.
         const std::string text = "The settings could not be written to " + ProxyConfiguration::settingsFile() +

@@ -5,8 +5,8 @@
 // shown. Dialogs are shown with show(), never a nested event loop.
 //
 // PropertiesCommand reads Server, Port, Security, Allowed, ProxyPort,
-// DecisionLog and the checks (FlagNewRecipients, ConfirmEachRecipient,
-// MaxRecipients),
+// DecisionLog, the checks (FlagNewRecipients, ConfirmEachRecipient,
+// MaxRecipients) and the hold (SendDelay, HoldTrusted),
 // shows the Properties dialog and, after OK, writes them back. Only a
 // changed ProxyPort touches the listener: it reads Server, Port and
 // Security afresh for every connection. A failed write says
@@ -63,6 +63,8 @@ private:
         bool decisionLog = true;
         bool flagNewRecipients = true, confirmEachRecipient = false;
         std::int32_t maxRecipients = 0;
+        std::int32_t sendDelay = 0;
+        bool holdTrusted = true;
     };
     void showDialog(const Entered& values);
     void dialogFinished(int result);

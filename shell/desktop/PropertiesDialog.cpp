@@ -1,5 +1,6 @@
 #include "shell/desktop/PropertiesDialog.h"
 
+#include "config/ProxyConfiguration.h"
 #include "foundation/String.h"
 #include "relay/ServerSecurity.h"
 #include "shell/ConnectionTest.h"
@@ -82,20 +83,20 @@ std::optional<std::string> serverProblem(const std::string& server, const std::s
 
 } // namespace
 
-std::optional<std::int32_t> recipientLimit(std::string_view text)
+std::optional<std::int32_t> numberUpTo(std::string_view text, std::int32_t maximum)
 {
     text = trimView(text);
-    if (text.empty() || text.size() > 5)
+    if (text.empty())
         return std::nullopt;
-    std::int32_t limit = 0;
+    std::int32_t number = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
-        limit = limit * 10 + (c - '0');
+        number = number * 10 + (c - '0');
+        if (number > maximum)  // checked at every digit: never overflows
+            return std::nullopt;
     }
-    if (limit > RecipientLimitMaximum)
-        return std::nullopt;
-    return limit;
+    return number;
 }
 
 bool portKeyAccepted(const QString& text, bool backspace, int length, int selected)
@@ -199,6 +200,21 @@ PropertiesDialog::PropertiesDialog(QWidget* parent) : QDialog(parent), work_(thi
     checksColumn->addWidget(confirmEachBox_);
     checksColumn->addLayout(limitRow);
     layout->addWidget(checks);
+    sendDelayEdit_ = lineEdit("sendDelay", PortLimit);
+    keepFirstLine(sendDelayEdit_);
+    sendDelayEdit_->setMaximumWidth(80);
+    auto* delayRow = new QHBoxLayout;
+    delayRow->addWidget(new QLabel(tr("Hold each mail for")));
+    delayRow->addWidget(sendDelayEdit_);
+    delayRow->addWidget(new QLabel(tr("seconds after I confirm, so I can undo it")));
+    delayRow->addStretch(1);
+    holdTrustedBox_ = new QCheckBox(tr("Also hold mails that need no confirmation"));
+    holdTrustedBox_->setObjectName(QStringLiteral("holdTrusted"));
+    auto* undo = new QGroupBox(tr("Undo"));
+    auto* undoColumn = new QVBoxLayout(undo);
+    undoColumn->addLayout(delayRow);
+    undoColumn->addWidget(holdTrustedBox_);
+    layout->addWidget(undo);
     addSaveFooter(layout, okButton_, cancelButton_);
 
     connect(okButton_, &QPushButton::clicked, this, &PropertiesDialog::accept);
@@ -224,6 +240,8 @@ void PropertiesDialog::present()
     flagNewBox_->setChecked(flagNewRecipients_);
     confirmEachBox_->setChecked(confirmEachRecipient_);
     maxRecipientsEdit_->setText(QString::number(maxRecipients_));
+    sendDelayEdit_->setText(QString::number(sendDelay_));
+    holdTrustedBox_->setChecked(holdTrusted_);
     setBusy(false);
     show();
     raise();
@@ -274,7 +292,10 @@ void PropertiesDialog::accept()
     const bool keepRecord = recordBox_->isChecked();
     const bool flagNew = flagNewBox_->isChecked();
     const bool confirmEach = confirmEachBox_->isChecked();
-    const std::optional<std::int32_t> limit = recipientLimit(textOf(maxRecipientsEdit_, PortLimit));
+    const std::optional<std::int32_t> limit = numberUpTo(textOf(maxRecipientsEdit_, PortLimit), RecipientLimitMaximum);
+    const std::optional<std::int32_t> delay =
+        numberUpTo(textOf(sendDelayEdit_, PortLimit), ProxyConfiguration::MaximumSendDelay);
+    const bool holdTrusted = holdTrustedBox_->isChecked();
     setBusy(true);
     work_.run<std::optional<std::string>>(
         [server, port, proxyPort]() -> std::optional<std::string> {
@@ -282,13 +303,15 @@ void PropertiesDialog::accept()
                 return problem;
             return validateProxyPort(proxyPort);
         },
-        [this, server, port, proxyPort, security, keepRecord, flagNew, confirmEach,
-         limit](std::optional<std::string> problem) {
+        [this, server, port, proxyPort, security, keepRecord, flagNew, confirmEach, limit, delay,
+         holdTrusted](std::optional<std::string> problem) {
             setBusy(false);
             if (problem) {
                 showError(*problem);
             } else if (!limit) {
                 showError("Please enter a number of recipients in [0, 10000].");
+            } else if (!delay) {
+                showError("Please enter a number of seconds in [0, 60].");
             } else if (applySessionStart()) {
                 setServer(server);
                 setPort(port);
@@ -298,6 +321,8 @@ void PropertiesDialog::accept()
                 setFlagNewRecipients(flagNew);
                 setConfirmEachRecipient(confirmEach);
                 setMaxRecipients(*limit);
+                setSendDelay(*delay);
+                setHoldTrusted(holdTrusted);
                 QDialog::accept();
             }
             emit checkFinished();

@@ -26,6 +26,11 @@
 // is not a whole number from 0 to 10000 is refused after the server checks
 // pass, and the dialog stays open.
 //
+// The group "Undo" holds the hold of "Hold each mail for [N] seconds after I
+// confirm, so I can undo it" (SendDelay) and "Also hold mails that need no
+// confirmation" (HoldTrusted), taken over on OK like the checks; a hold that
+// is not a whole number from 0 to 60 is refused after the recipient limit.
+//
 // Security is shown as None, STARTTLS or TLS, chosen by the stored text as
 // the relay reads it. A stored text the relay does not know stays in the
 // list as an item of its own, selected, so that OK keeps it as it was
@@ -81,6 +86,10 @@ public:
     bool getConfirmEachRecipient() const { return confirmEachRecipient_; }
     void setMaxRecipients(std::int32_t limit) { maxRecipients_ = limit; }
     std::int32_t getMaxRecipients() const { return maxRecipients_; }
+    void setSendDelay(std::int32_t seconds) { sendDelay_ = seconds; }
+    std::int32_t getSendDelay() const { return sendDelay_; }
+    void setHoldTrusted(bool hold) { holdTrusted_ = hold; }
+    bool getHoldTrusted() const { return holdTrusted_; }
 
     const std::string& getServer() const { return server_; }
     const std::string& getAllowed() const { return allowed_; }
@@ -135,6 +144,8 @@ private:
     QCheckBox* flagNewBox_;
     QCheckBox* confirmEachBox_;
     QLineEdit* maxRecipientsEdit_;
+    QLineEdit* sendDelayEdit_;
+    QCheckBox* holdTrustedBox_;
 
     std::string server_;
     long port_ = 25;
@@ -145,6 +156,8 @@ private:
     bool flagNewRecipients_ = true;
     bool confirmEachRecipient_ = false;
     std::int32_t maxRecipients_ = 0;
+    std::int32_t sendDelay_ = 0;
+    bool holdTrusted_ = true;
     bool busy_ = false;
     BackgroundWork work_;
 };
@@ -155,8 +168,8 @@ private:
 // judged; anything else is let through.
 bool portKeyAccepted(const QString& text, bool backspace, int length, int selected);
 
-// The recipient limit typed into the Checks group: digits only (blanks
-// around ignored), 0 to 10000; nothing otherwise.
-std::optional<std::int32_t> recipientLimit(std::string_view text);
+// A number typed into the dialog (the recipient limit, the hold): digits
+// only (blanks around ignored), 0 to maximum; nothing otherwise.
+std::optional<std::int32_t> numberUpTo(std::string_view text, std::int32_t maximum);
 
 } // namespace MAIL

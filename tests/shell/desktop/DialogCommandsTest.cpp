@@ -198,33 +198,60 @@ TEST_F(Commands, TheRecordBoxShowsAndStoresDecisionLog)
     }
 }
 
-// The Checks group shows the stored checks (their defaults when absent) and
-// OK stores what was changed.
-TEST_F(Commands, TheChecksGroupShowsAndStoresTheChecks)
+// The Checks and Undo groups show the stored settings (their defaults when
+// absent) and OK stores what was changed.
+TEST_F(Commands, TheChecksAndUndoGroupsShowAndStoreTheirSettings)
 {
+    struct Box {
+        const char* id;
+        const char* text;
+        bool byDefault;
+        bool (ProxyConfiguration::*stored)(bool&);
+    };
+    struct Number {
+        const char* id;
+        const char* entered;
+        std::int32_t written;
+        bool (ProxyConfiguration::*stored)(std::int32_t&);
+    };
+    const Box boxes[] = {
+        {"flagNewRecipients", "Flag first-time recipients", true, &ProxyConfiguration::getFlagNewRecipients},
+        {"confirmEachRecipient", "Ask me to tick each flagged recipient", false,
+         &ProxyConfiguration::getConfirmEachRecipient},
+        {"holdTrusted", "Also hold mails that need no confirmation", true, &ProxyConfiguration::getHoldTrusted},
+    };
+    const Number numbers[] = {{"maxRecipients", "40", 40, &ProxyConfiguration::getMaxRecipients},
+                              {"sendDelay", "15", 15, &ProxyConfiguration::getSendDelay}};
     command.open(false);
-    auto* flagNew = child<QCheckBox>(command.dialog(), "flagNewRecipients");
-    auto* confirmEach = child<QCheckBox>(command.dialog(), "confirmEachRecipient");
-    auto* limit = child<QLineEdit>(command.dialog(), "maxRecipients");
-    ASSERT_TRUE(flagNew && confirmEach && limit);
-    EXPECT_EQ(flagNew->text(), "Flag first-time recipients");
-    EXPECT_EQ(confirmEach->text(), "Ask me to tick each flagged recipient");
-    EXPECT_TRUE(flagNew->isChecked());
-    EXPECT_FALSE(confirmEach->isChecked());
-    EXPECT_EQ(limit->text(), "0");
-    flagNew->setChecked(false);
-    confirmEach->setChecked(true);
-    limit->setText("40");
+    for (const Box& box : boxes) {
+        SCOPED_TRACE(box.id);
+        auto* shown = child<QCheckBox>(command.dialog(), box.id);
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->text(), box.text);
+        EXPECT_EQ(shown->isChecked(), box.byDefault);
+        shown->setChecked(!box.byDefault);
+    }
+    for (const Number& number : numbers) {
+        SCOPED_TRACE(number.id);
+        auto* edit = child<QLineEdit>(command.dialog(), number.id);
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit->text(), "0");
+        edit->setText(number.entered);
+    }
     child<QPushButton>(command.dialog(), "1")->click();
     ASSERT_TRUE(eventually([&] { return closed.has_value(); }));
+    EXPECT_TRUE(*closed);
     ProxyConfiguration settings;
-    bool flag = true, each = false;
-    std::int32_t stored = 0;
-    EXPECT_TRUE(settings.getFlagNewRecipients(flag) && settings.getConfirmEachRecipient(each) &&
-                settings.getMaxRecipients(stored));
-    EXPECT_FALSE(flag);
-    EXPECT_TRUE(each);
-    EXPECT_EQ(stored, 40);
+    for (const Box& box : boxes) {
+        bool stored = box.byDefault;
+        EXPECT_TRUE((settings.*box.stored)(stored));
+        EXPECT_EQ(stored, !box.byDefault) << box.id;
+    }
+    for (const Number& number : numbers) {
+        std::int32_t stored = 0;
+        EXPECT_TRUE((settings.*number.stored)(stored));
+        EXPECT_EQ(stored, number.written) << number.id;
+    }
 }
 
 TEST_F(Commands, TheStartupFormOnlyWritesTheSettings)

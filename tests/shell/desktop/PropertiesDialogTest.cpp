@@ -471,35 +471,50 @@ TEST_F(Properties, AnAutostartFileThatCannotBeWrittenKeepsTheDialogOpen)
 
 } // namespace
 
-// The Checks group: the recipient limit is a whole number from 0 to 10000;
-// anything else keeps the dialog open with nothing taken over.
-TEST_F(Properties, TheRecipientLimitIsANumberFromZeroToTenThousand)
+// The numbers of the Checks and Undo groups: the recipient limit is a whole
+// number from 0 to 10000, the hold one from 0 to 60; anything else keeps the
+// dialog open with nothing taken over.
+TEST_F(Properties, NumbersOutsideTheirRangeAreRefused)
 {
+    struct Field {
+        const char* edit;
+        std::int32_t (PropertiesDialog::*stored)() const;
+        const char* refusal;
+    };
+    const Field limit{"maxRecipients", &PropertiesDialog::getMaxRecipients,
+                      "Please enter a number of recipients in [0, 10000]."};
+    const Field delay{"sendDelay", &PropertiesDialog::getSendDelay, "Please enter a number of seconds in [0, 60]."};
     struct Case {
+        const Field& field;
         const char* typed;
         std::optional<int> taken;
     };
-    for (const Case& c : {Case{"0", 0}, Case{" 10000 ", 10000}, Case{"25", 25}, Case{"10001", std::nullopt},
-                          Case{"-1", std::nullopt}, Case{"", std::nullopt}, Case{"1e3", std::nullopt},
-                          Case{"99999999", std::nullopt}}) {
-        SCOPED_TRACE(c.typed);
+    for (const Case& c : {Case{limit, "0", 0}, Case{limit, " 10000 ", 10000}, Case{limit, "25", 25},
+                          Case{limit, "10001", std::nullopt}, Case{limit, "-1", std::nullopt},
+                          Case{limit, "", std::nullopt}, Case{limit, "1e3", std::nullopt},
+                          Case{limit, "99999999", std::nullopt}, Case{delay, "0", 0}, Case{delay, " 60 ", 60},
+                          Case{delay, "08", 8}, Case{delay, "61", std::nullopt}, Case{delay, "-5", std::nullopt},
+                          Case{delay, "2.5", std::nullopt}, Case{delay, "", std::nullopt},
+                          Case{delay, "99999999", std::nullopt}}) {
+        SCOPED_TRACE(std::string(c.field.edit) + " " + c.typed);
         result.reset();
         dialog->setMaxRecipients(7);
+        dialog->setSendDelay(7);
         fill("127.0.0.1", "25", "2525");
-        child<QLineEdit>(dialog.get(), "maxRecipients")->setText(QString::fromLatin1(c.typed));
+        child<QLineEdit>(dialog.get(), c.field.edit)->setText(QString::fromLatin1(c.typed));
         pressAndWait(ok());
         QMessageBox* box = shownBox();
         if (c.taken) {
             EXPECT_EQ(box, nullptr) << boxText(box);
             EXPECT_EQ(result, QDialog::Accepted);
-            EXPECT_EQ(dialog->getMaxRecipients(), *c.taken);
+            EXPECT_EQ((dialog.get()->*c.field.stored)(), *c.taken);
             continue;
         }
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(boxText(box), "Please enter a number of recipients in [0, 10000].");
+        EXPECT_EQ(boxText(box), c.field.refusal);
         box->close();
         EXPECT_FALSE(result.has_value());
         EXPECT_TRUE(dialog->isVisible());
-        EXPECT_EQ(dialog->getMaxRecipients(), 7);
+        EXPECT_EQ((dialog.get()->*c.field.stored)(), 7);
     }
 }
