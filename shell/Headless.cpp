@@ -1,5 +1,6 @@
-// The terminal front end: the proxy runs, notices go to standard error and
-// confirmations are asked at the terminal prompt. The main thread waits in
+// The terminal front end: the proxy runs, notices go to standard error,
+// confirmations are asked at the terminal prompt and held mails are undone
+// with "u K" there. The main thread waits in
 // poll for a connectivity state (from the watcher's thread) or a signal.
 #include "shell/Program.h"
 
@@ -63,6 +64,7 @@ int runHeadless(const ProgramOptions& /*options*/)
 {
     auto presenter = std::make_shared<TerminalPresenter>();
     installTerminalNotificationSink(presenter);
+    installTerminalHoldWatcher(presenter);
     setConfirmationPresenter(presenter);
     remindOfMissingServer();
 
@@ -101,6 +103,7 @@ int runHeadless(const ProgramOptions& /*options*/)
     }
     service.stop();
     ::close(signals);
+    installTerminalHoldWatcher(nullptr);
     setConfirmationPresenter(nullptr);
     return 0;
 }

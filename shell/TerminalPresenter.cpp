@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -166,22 +168,27 @@ bool isForegroundTerminal(int fd)
     return foreground != -1 && foreground == ::getpgrp();
 }
 
-// The output shared by the questions and the notices. The question on
-// screen is the bottom of the output: the countdown line, the question line
-// and the answer prompt, with the cursor after the prompt. A notice is
-// printed above it and the question printed again below.
+// The terminal shared by the questions, the notices and the undo lines. The
+// question on screen is the bottom of the output: the countdown line, the
+// question line and the answer prompt, with the cursor after the prompt. A
+// notice is printed above it and the question printed again below. Between
+// questions, while some mail is held, the reader thread takes the input.
 struct TerminalPresenter::Screen {
-    explicit Screen(int fd) : output(fd) {}
+    Screen(int in, int out) : input(in), output(out) {}
 
+    const int input;
     const int output;
 
-    // One writer at a time; the question's state.
+    // One writer or reader at a time; the question's and the holds' state.
     std::mutex lock;
     bool live = false;      // a question is on screen
     bool inPlace = false;   // its countdown is rewritten where it stands
-    int input = -1;         // where its answer is read
     std::string countdown;  // its countdown line
     std::string prompt;     // its answer prompt
+    int held = 0;           // mails held now
+    std::string typed;      // a line typed between questions, not ended yet
+    bool stopping = false;  // the reader is to end
+    std::condition_variable wakeReader;
 
     // One question at a time.
     std::mutex slotLock;
@@ -219,12 +226,11 @@ struct TerminalPresenter::Screen {
 
     // Prints the block, discards what was typed so far, then asks. False
     // when the block or the question could not be shown whole.
-    bool open(const std::string& block, std::string label, int answerInput, bool rewritable)
+    bool open(const std::string& block, std::string label, bool rewritable)
     {
         std::lock_guard guard(lock);
-        if (!writeBounded(output, block) || !isForegroundTerminal(answerInput))
+        if (!writeBounded(output, block) || !isForegroundTerminal(input))
             return false;
-        input = answerInput;
         inPlace = rewritable;
         countdown = std::move(label);
         prompt = TerminalPresenter::AnswerPrompt;
@@ -268,6 +274,69 @@ struct TerminalPresenter::Screen {
     bool insertAbove(const std::string& text)
     {
         std::lock_guard guard(lock);
+        return insertAboveLocked(text);
+    }
+
+    // A hold began or ended. The first mail held discards what was typed
+    // while nothing was (unless a question owns the input), so an old line
+    // undoes nothing.
+    void noteHold(HoldEvent event, const HeldMail& mail)
+    {
+        {
+            std::lock_guard guard(lock);
+            if (event == HoldEvent::Ended) {
+                held = std::max(0, held - 1);
+                return;
+            }
+            if (held++ == 0 && !live)
+                discardInput();
+            insertAboveLocked(holdLine(mail));
+        }
+        wakeReader.notify_all();
+    }
+
+    void stopReader()
+    {
+        {
+            std::lock_guard guard(lock);
+            stopping = true;
+        }
+        wakeReader.notify_all();
+    }
+
+    // The reader thread: while some mail is held and no question is open,
+    // the lines typed at the terminal are undo commands.
+    void readUndoLines()
+    {
+        std::vector<std::string> lines;
+        for (;;) {
+            {
+                std::unique_lock guard(lock);
+                wakeReader.wait(guard, [this] { return stopping || held > 0; });
+                if (stopping)
+                    return;
+            }
+            // Nothing typed within the slice: look at the state again.
+            pollfd ready{input, POLLIN, 0};
+            if (isForegroundTerminal(input) && ::poll(&ready, 1, static_cast<int>(CancelSlice.count())) == 0)
+                continue;
+            lines.clear();
+            if (!readBetweenQuestions(lines)) {
+                // A question has the input, the terminal is not ours, or
+                // the input ended: look again a little later.
+                std::unique_lock guard(lock);
+                if (wakeReader.wait_for(guard, CancelSlice, [this] { return stopping; }))
+                    return;
+                continue;
+            }
+            for (const std::string& line : lines)
+                undo(line);
+        }
+    }
+
+private:
+    bool insertAboveLocked(const std::string& text)
+    {
         if (!live)
             return writeBounded(output, text);
         const bool shown = writeBounded(output, (inPlace ? "\r" + up(rowsAboveAnswer()) + "\x1b[J" : "\n") + text);
@@ -278,7 +347,47 @@ struct TerminalPresenter::Screen {
         return shown;
     }
 
-private:
+    // Reads what was typed while mails are held and no question is open;
+    // whole lines go to lines. False when nothing could be read.
+    bool readBetweenQuestions(std::vector<std::string>& lines)
+    {
+        std::lock_guard guard(lock);
+        // Reading from the background would stop the whole proxy.
+        if (held == 0 || live || !isForegroundTerminal(input))
+            return false;
+        pollfd ready{input, POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0 || (ready.revents & POLLIN) == 0)
+            return false;
+        char bytes[256];
+        const ssize_t got = ::read(input, bytes, sizeof bytes);
+        for (ssize_t i = 0; i < got; ++i) {
+            if (bytes[i] != '\n' && bytes[i] != '\r') {
+                if (typed.size() <= AnswerLimit)
+                    typed += bytes[i];
+                continue;
+            }
+            lines.push_back(std::move(typed));
+            typed.clear();
+        }
+        return got > 0;
+    }
+
+    // "u K" undoes mail K; other lines are not for us.
+    void undo(const std::string& line)
+    {
+        const std::optional<std::string> digits = undoNumber(line);
+        if (!digits)
+            return;
+        int number = 0;
+        const char* end = digits->data() + digits->size();
+        const auto parsed = std::from_chars(digits->data(), end, number);
+        if (parsed.ec == std::errc() && parsed.ptr == end && HeldMails::instance().undo(number)) {
+            debug(getLogWriter(), "TerminalPresenter#undo,1,Undo the held mail %d", number);
+            return;  // the session says "Sending was undone"
+        }
+        insertAbove((echoesLines(input) ? "" : "\n") + notHeldLine(*digits));
+    }
+
     std::string question() const
     {
         return countdown + "\n" + AddressConfirmationDialog::CheckBoxText + "\n" + prompt;
@@ -297,6 +406,7 @@ private:
 
     void discardInput()
     {
+        typed.clear();
         // tcflush from the background would stop the proxy (SIGTTOU).
         if (isForegroundTerminal(input))
             ::tcflush(input, TCIFLUSH);
@@ -304,13 +414,18 @@ private:
 };
 
 TerminalPresenter::TerminalPresenter(TerminalOptions options)
-    : options_(options), screen_(std::make_shared<Screen>(options.output))
+    : options_(options), screen_(std::make_shared<Screen>(options.input, options.output))
 {
     if (options_.tick < milliseconds(1))
         options_.tick = milliseconds(1);
 }
 
-TerminalPresenter::~TerminalPresenter() = default;
+TerminalPresenter::~TerminalPresenter()
+{
+    screen_->stopReader();
+    if (reader_.joinable())
+        reader_.join();
+}
 
 int TerminalPresenter::present(const AddressConfirmationDialog& model, CancelToken& cancel)
 {
@@ -336,7 +451,7 @@ int TerminalPresenter::ask(const AddressConfirmationDialog& model, CancelToken& 
 {
     const int input = options_.input;
     Countdown countdown = model.makeCountdown();
-    if (!screen_->open(block, countdownText(countdown.remaining()), input, capableTerminal(options_.output))) {
+    if (!screen_->open(block, countdownText(countdown.remaining()), capableTerminal(options_.output))) {
         error(getLogWriter(), "TerminalPresenter#ask,1,The confirmation could not be shown, so cancel it");
         cancel.explain(ConfirmationEnd::NoOneToAsk);
         return 2;
@@ -428,9 +543,21 @@ NotificationSink TerminalPresenter::notificationSink() const
     return [screen = screen_](const Balloon& balloon) { screen->insertAbove(balloonLine(balloon)); };
 }
 
+HeldMails::Watcher TerminalPresenter::holdWatcher()
+{
+    if (!reader_.joinable())
+        reader_ = std::thread([screen = screen_] { screen->readUndoLines(); });
+    return [screen = screen_](HoldEvent event, const HeldMail& mail) { screen->noteHold(event, mail); };
+}
+
 void installTerminalNotificationSink(const std::shared_ptr<TerminalPresenter>& presenter)
 {
     setNotificationSink(presenter ? presenter->notificationSink() : NotificationSink());
+}
+
+void installTerminalHoldWatcher(const std::shared_ptr<TerminalPresenter>& presenter)
+{
+    HeldMails::instance().setWatcher(presenter ? presenter->holdWatcher() : HeldMails::Watcher());
 }
 
 } // namespace MAIL

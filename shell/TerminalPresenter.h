@@ -25,17 +25,30 @@
 // never land inside a confirmation: they wait until its block has been
 // printed and appear above the question, which is printed again.
 //
+// A mail held before it goes (HeldMails) is announced through the same
+// output as the notices: "Sending in N s: 'SUBJECT'. Type u K and Enter to
+// undo.". While no question is open and some mail is held, a reader thread
+// reads the input's lines (only on a terminal with the proxy in its
+// foreground process group, like the answers): "u K" (blanks ignored, any
+// case) undoes mail K, or says "No mail K is held."; any other line is
+// ignored. An open question takes every line typed for it, so a "u 1" typed
+// under it answers that question instead. What was typed while nothing was
+// held is discarded when the first mail is held, so an old line undoes
+// nothing. The reader stops with the presenter.
+//
 // No call blocks on the terminal indefinitely: input is awaited in poll with
 // the tick interval (the CancelToken is looked at every 100 ms at most), and
 // output that the terminal does not take within half a second is given up.
 #pragma once
 
 #include "relay/ConfirmationPresenter.h"
+#include "relay/HeldMails.h"
 #include "relay/Notifications.h"
 
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace MAIL {
 
@@ -64,17 +77,27 @@ public:
     // A sink printing through this presenter; it keeps the output's state
     // alive, so it may outlive the presenter.
     NotificationSink notificationSink() const;
+    // A watcher announcing each held mail through this presenter; the first
+    // call starts the reader of "u K" lines. Like the sink, the watcher may
+    // outlive the presenter (it then only prints).
+    HeldMails::Watcher holdWatcher();
 
 private:
     struct Screen;
+    struct Holds;
     int ask(const AddressConfirmationDialog& model, CancelToken& cancel, const std::string& block);
 
     TerminalOptions options_;
     std::shared_ptr<Screen> screen_;
+    std::shared_ptr<Holds> holds_;
+    std::thread reader_;
 };
 
 // Installs the presenter's notification sink (setNotificationSink).
 void installTerminalNotificationSink(const std::shared_ptr<TerminalPresenter>& presenter);
+// Installs the presenter's hold watcher (HeldMails::setWatcher); a null
+// presenter removes it.
+void installTerminalHoldWatcher(const std::shared_ptr<TerminalPresenter>& presenter);
 
 // True when fd is a terminal whose foreground process group is ours.
 bool isForegroundTerminal(int fd);
