@@ -24,7 +24,7 @@ TEST_F(Settings, EmptyStoreGivesDefaultsAndCreatesTheKey)
 {
     std::string server = "x", allowed = "x";
     std::uint16_t port = 0, proxyPort = 0;
-    std::int32_t timeout = 0;
+    std::int32_t timeout = 0, delay = 7;
     EXPECT_FALSE(settings.getServer(server));
     EXPECT_EQ(server, "smtp.example.com");
     EXPECT_FALSE(settings.getPort(port));
@@ -33,6 +33,8 @@ TEST_F(Settings, EmptyStoreGivesDefaultsAndCreatesTheKey)
     EXPECT_EQ(proxyPort, 2525);
     EXPECT_FALSE(settings.getDialogTimeout(timeout));
     EXPECT_EQ(timeout, 50);
+    EXPECT_FALSE(settings.getSendDelay(delay));
+    EXPECT_EQ(delay, 0) << "no hold";
     EXPECT_FALSE(settings.getAllowed(allowed));
     EXPECT_EQ(allowed, "");
     EXPECT_EQ(settings.getFile(), dir.path() + "/Pelorus/settings.reg");
@@ -51,17 +53,25 @@ TEST_F(Settings, PortsKeepTheLow16Bits)
     EXPECT_EQ(port, 10025);
 }
 
-TEST_F(Settings, DialogTimeoutOfTenOrLessReadsAsFifty)
+// DialogTimeout of ten or less reads as fifty; SendDelay past its maximum
+// reads as the maximum.
+TEST_F(Settings, NumbersOutOfTheirRangeReadAsTheirLimit)
 {
     struct Case {
+        const char* name;
+        bool (ProxyConfiguration::*get)(std::int32_t&);
         std::int32_t stored, read;
     };
-    for (const Case& c : {Case{10, 50}, Case{11, 11}, Case{-5, 50}, Case{300, 300}}) {
-        ASSERT_TRUE(settings.setDWORD(ProxyConfiguration::SettingKey, "DialogTimeout",
-                                      static_cast<std::uint32_t>(c.stored)));
-        std::int32_t timeout = 0;
-        EXPECT_TRUE(settings.getDialogTimeout(timeout));
-        EXPECT_EQ(timeout, c.read) << c.stored;
+    const auto timeout = &ProxyConfiguration::getDialogTimeout;
+    const auto delay = &ProxyConfiguration::getSendDelay;
+    for (const Case& c : {Case{"DialogTimeout", timeout, 10, 50}, Case{"DialogTimeout", timeout, 11, 11},
+                          Case{"DialogTimeout", timeout, -5, 50}, Case{"DialogTimeout", timeout, 300, 300},
+                          Case{"SendDelay", delay, 0, 0}, Case{"SendDelay", delay, 60, 60},
+                          Case{"SendDelay", delay, 61, 60}}) {
+        ASSERT_TRUE(settings.setDWORD(ProxyConfiguration::SettingKey, c.name, static_cast<std::uint32_t>(c.stored)));
+        std::int32_t value = 0;
+        EXPECT_TRUE((settings.*c.get)(value)) << c.name;
+        EXPECT_EQ(value, c.read) << c.name << " " << c.stored;
     }
 }
 
@@ -74,7 +84,8 @@ TEST_F(Settings, SwitchesReadTheirDefaultThenAnythingButZeroAsOn)
         bool absent;
     };
     for (const Case& c : {Case{"FlagNewRecipients", &ProxyConfiguration::getFlagNewRecipients, true},
-                          Case{"ConfirmEachRecipient", &ProxyConfiguration::getConfirmEachRecipient, false}}) {
+                          Case{"ConfirmEachRecipient", &ProxyConfiguration::getConfirmEachRecipient, false},
+                          Case{"HoldTrusted", &ProxyConfiguration::getHoldTrusted, true}}) {
         bool on = !c.absent;
         EXPECT_FALSE((settings.*c.get)(on)) << c.name;
         EXPECT_EQ(on, c.absent) << c.name;
