@@ -9,6 +9,7 @@
 #include "shell/desktop/DesktopConfirmationPresenter.h"
 #include "shell/desktop/DesktopNotifier.h"
 #include "shell/desktop/DisplayChoice.h"
+#include "shell/desktop/HeldMailWatch.h"
 #include "shell/desktop/Icons.h"
 #include "shell/desktop/TrayApplication.h"
 
@@ -103,6 +104,12 @@ public:
         setConfirmationPresenter(presenter_);
         notifier_ = std::make_unique<DesktopNotifier>();
         connect(window_.get(), &TrayApplication::trayIconReady, notifier_.get(), &DesktopNotifier::setTrayIcon);
+        // Each held mail: its notice with Undo, and an Undo entry in the menus.
+        heldMails_ = std::make_unique<HeldMailWatch>();
+        connect(heldMails_.get(), &HeldMailWatch::began, notifier_.get(), &DesktopNotifier::showHold);
+        connect(heldMails_.get(), &HeldMailWatch::ended, notifier_.get(), &DesktopNotifier::endHold);
+        connect(heldMails_.get(), &HeldMailWatch::began, window_.get(), &TrayApplication::addHeldMail);
+        connect(heldMails_.get(), &HeldMailWatch::ended, window_.get(), &TrayApplication::removeHeldMail);
 #ifdef PELORUS_HAVE_DIALOG_COMMANDS
         properties_ = std::make_unique<PropertiesCommand>(service_, window_.get());
         filters_ = std::make_unique<FiltersCommand>(window_.get());
@@ -115,6 +122,7 @@ public:
         filters_.reset();
         properties_.reset();
 #endif
+        heldMails_.reset();  // removes the watcher
         notifier_.reset();  // restores the default sinks
         setConfirmationPresenter(nullptr);
         presenter_.reset();
@@ -233,6 +241,7 @@ private:
     std::unique_ptr<TrayApplication> window_;
     std::shared_ptr<DesktopConfirmationPresenter> presenter_;
     std::unique_ptr<DesktopNotifier> notifier_;
+    std::unique_ptr<HeldMailWatch> heldMails_;
 #ifdef PELORUS_HAVE_DIALOG_COMMANDS
     std::unique_ptr<PropertiesCommand> properties_;
     std::unique_ptr<FiltersCommand> filters_;

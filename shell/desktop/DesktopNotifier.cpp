@@ -1,5 +1,7 @@
 #include "shell/desktop/DesktopNotifier.h"
 
+#include "relay/SessionText.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -7,6 +9,7 @@
 #include <QSystemTrayIcon>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <mutex>
 
 namespace MAIL {
@@ -19,9 +22,13 @@ const QString Interface = QStringLiteral("org.freedesktop.Notifications");
 const QString AppName = QStringLiteral("Pelorus");
 // A service that does not answer within this is treated as absent.
 constexpr int CallTimeout = 5000;
-// Notices waiting for a slow service; the oldest go first, as each newer
-// one would replace them anyway.
+// Notices waiting for a slow service; the oldest balloons go first, as
+// each newer one would replace them anyway.
 constexpr std::size_t MaxWaiting = 32;
+// The key of a held mail's Undo action.
+const QString UndoAction = QStringLiteral("undo");
+// The longest expiry a held mail's notice asks for; holds are far shorter.
+constexpr int LongestHoldSeconds = 3600;
 
 QString fromUtf8(const std::string& text)
 {
@@ -107,6 +114,8 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent)
 {
     gate_->target = this;
     install();
+    bus_.connect(Service, ObjectPath, Interface, QStringLiteral("ActionInvoked"), this,
+                 SLOT(onActionInvoked(uint, QString)));
 }
 
 DesktopNotifier::~DesktopNotifier()
@@ -136,9 +145,37 @@ void DesktopNotifier::setTrayIcon(QSystemTrayIcon* icon) { tray_ = icon; }
 
 void DesktopNotifier::showBalloon(const Balloon& balloon)
 {
-    waiting_.push_back(balloon);
-    while (waiting_.size() > MaxWaiting)
-        waiting_.pop_front();
+    enqueue(Request{Request::Kind::Balloon, balloon, {}});
+}
+
+void DesktopNotifier::showHold(const HeldMail& mail)
+{
+    enqueue(Request{Request::Kind::HoldBegan, {}, mail});
+}
+
+void DesktopNotifier::endHold(const HeldMail& mail)
+{
+    // A hold that ended before its notice went out needs none.
+    const auto waiting = std::find_if(waiting_.begin(), waiting_.end(), [&mail](const Request& request) {
+        return request.kind == Request::Kind::HoldBegan && request.held.number == mail.number;
+    });
+    if (waiting != waiting_.end()) {
+        waiting_.erase(waiting);
+        return;
+    }
+    enqueue(Request{Request::Kind::HoldEnded, {}, mail});
+}
+
+void DesktopNotifier::enqueue(Request request)
+{
+    waiting_.push_back(std::move(request));
+    while (waiting_.size() > MaxWaiting) {
+        // A hold's request is dropped only when nothing but holds waits.
+        const auto balloon = std::find_if(waiting_.begin(), waiting_.end(), [](const Request& waiting) {
+            return waiting.kind == Request::Kind::Balloon;
+        });
+        waiting_.erase(balloon != waiting_.end() ? balloon : waiting_.begin());
+    }
     sendNext();
 }
 
@@ -147,23 +184,43 @@ void DesktopNotifier::sendNext()
     if (busy_ || waiting_.empty())
         return;
     if (!bus_.isConnected()) {
-        while (!waiting_.empty()) {
-            showOnTrayIcon(waiting_.front());
-            waiting_.pop_front();
-        }
+        serviceMissing();
         return;
     }
     if (!knowsCapabilities_) {
         askCapabilities();
         return;
     }
-    const Balloon balloon = waiting_.front();
+    const Request request = waiting_.front();
     waiting_.pop_front();
-    notify(balloon);
+    switch (request.kind) {
+    case Request::Kind::Balloon:
+        notify(request.balloon);
+        break;
+    case Request::Kind::HoldBegan:
+        notifyHold(request.held);
+        break;
+    case Request::Kind::HoldEnded:
+        closeHold(request.held.number);
+        break;
+    }
 }
 
-// Whether the server reads body markup decides the escaping; an error
-// means there is no service, so what waits goes to the tray icon.
+void DesktopNotifier::serviceMissing()
+{
+    knowsCapabilities_ = false;
+    lastId_ = 0;
+    holdIds_.clear();  // ids of a service that is gone mean nothing to the next one
+    while (!waiting_.empty()) {
+        if (waiting_.front().kind == Request::Kind::Balloon)
+            showOnTrayIcon(waiting_.front().balloon);
+        waiting_.pop_front();
+    }
+}
+
+// Whether the server reads body markup decides the escaping, whether it
+// offers actions the Undo of held mails; an error means there is no
+// service.
 void DesktopNotifier::askCapabilities()
 {
     busy_ = true;
@@ -175,14 +232,12 @@ void DesktopNotifier::askCapabilities()
         const QDBusPendingReply<QStringList> reply = *finished;
         busy_ = false;
         if (reply.isError()) {
-            while (!waiting_.empty()) {
-                showOnTrayIcon(waiting_.front());
-                waiting_.pop_front();
-            }
+            serviceMissing();
             return;
         }
         knowsCapabilities_ = true;
         bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+        actions_ = reply.value().contains(QStringLiteral("actions"));
         sendNext();
     });
 }
@@ -208,12 +263,81 @@ void DesktopNotifier::notify(const Balloon& balloon)
             // tray icon, and the next asks the bus again.
             knowsCapabilities_ = false;
             lastId_ = 0;
+            holdIds_.clear();
             showOnTrayIcon(balloon);
         } else {
             lastId_ = reply.value();
         }
         sendNext();
     });
+}
+
+// A notice of its own (replaces_id 0, and its id is never one a balloon
+// replaces), normal urgency and no "transient" hint, so that the service
+// keeps it, with its Undo, for the whole hold.
+void DesktopNotifier::notifyHold(const HeldMail& mail)
+{
+    busy_ = true;
+    const std::string text =
+        subjectNotice("Sending in " + std::to_string(mail.seconds) + " seconds:", balloonSubject(mail.subject, 210));
+    QStringList actions;
+    if (actions_)
+        actions << UndoAction << tr("Undo");
+    QVariantMap hints;
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(1));
+    // 0 would ask for a notice that never expires.
+    const int milliseconds = std::clamp(mail.seconds, 1, LongestHoldSeconds) * 1000;
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, ObjectPath, Interface, QStringLiteral("Notify"));
+    call << AppName << static_cast<uint>(0) << iconName(NoticeKind::Information) << AppName
+         << bodyText(text, bodyMarkup_) << actions << hints << milliseconds;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, CallTimeout), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, number = mail.number](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        const QDBusPendingReply<uint> reply = *finished;
+        busy_ = false;
+        if (reply.isError()) {
+            // Not shown: the menus' Undo entries remain.
+            knowsCapabilities_ = false;
+            lastId_ = 0;
+            holdIds_.clear();
+        } else {
+            holdIds_[number] = reply.value();
+        }
+        sendNext();
+    });
+}
+
+void DesktopNotifier::closeHold(int number)
+{
+    const auto found = holdIds_.find(number);
+    if (found == holdIds_.end()) {
+        sendNext();  // never shown
+        return;
+    }
+    busy_ = true;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, ObjectPath, Interface, QStringLiteral("CloseNotification"));
+    call << found->second;
+    holdIds_.erase(found);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, CallTimeout), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+        // A notice the user closed already may answer with an error: the
+        // end is the same.
+        finished->deleteLater();
+        busy_ = false;
+        sendNext();
+    });
+}
+
+void DesktopNotifier::onActionInvoked(uint id, const QString& action)
+{
+    if (action != UndoAction)
+        return;
+    for (const auto& [number, shown] : holdIds_)
+        if (shown == id) {
+            HeldMails::instance().undo(number);
+            return;
+        }
 }
 
 void DesktopNotifier::showOnTrayIcon(const Balloon& balloon)

@@ -19,10 +19,21 @@
 // balloon shown on the tray icon (QSystemTrayIcon::showMessage); without a
 // tray icon it is dropped, as a balloon with no icon to hang on.
 //
+// A held mail (showHold) gets a notice of its own: "Sending in N
+// seconds:\r\n'SUBJECT'", replaces_id 0, no "transient" hint, urgency 1,
+// expire_timeout the hold, and the action "undo" when the service offers
+// actions. It stands outside the replacing chain: balloons neither replace
+// it nor take its id as the one to replace. An ActionInvoked "undo" with
+// its id undoes the mail (HeldMails::undo); endHold() closes it. It goes
+// through the same queue as the balloons, so a hold's end is always sent
+// after its notice. Without a service it is not shown at all: the menus'
+// Undo entries stand in for it.
+//
 // A message box is a non-modal QMessageBox made on the GUI thread, its text
 // shown as plain text, escaped as a notice is; it deletes itself when closed.
 #pragma once
 
+#include "relay/HeldMails.h"
 #include "relay/Notifications.h"
 
 #include <QDBusConnection>
@@ -31,6 +42,7 @@
 #include <QString>
 
 #include <deque>
+#include <map>
 #include <memory>
 
 class QSystemTrayIcon;
@@ -54,27 +66,48 @@ public:
     // GUI thread: what the sinks queue.
     void showBalloon(const Balloon& balloon);
     void showMessageBox(const QString& title, const QString& text, NoticeKind kind);
+    // GUI thread: the notice of a held mail, and the end of its hold.
+    void showHold(const MAIL::HeldMail& mail);
+    void endHold(const MAIL::HeldMail& mail);
 
 signals:
     // A balloon went to the tray icon because no notification service answered.
     void shownOnTrayIcon(const QString& title, const QString& text);
 
+private slots:
+    // The service's ActionInvoked signal.
+    void onActionInvoked(uint id, const QString& action);
+
 private:
     struct Gate;
+    // What waits for the service: a balloon, or the start or end of a hold.
+    struct Request {
+        enum class Kind { Balloon, HoldBegan, HoldEnded } kind;
+        Balloon balloon;
+        HeldMail held;
+    };
     void install();
+    void enqueue(Request request);
     void sendNext();
     void askCapabilities();
+    // No service: the balloons go to the tray icon, the holds' notices
+    // nowhere.
+    void serviceMissing();
     void notify(const Balloon& balloon);
+    void notifyHold(const HeldMail& mail);
+    void closeHold(int number);
     void showOnTrayIcon(const Balloon& balloon);
 
     QDBusConnection bus_;
     std::shared_ptr<Gate> gate_;
     QPointer<QSystemTrayIcon> tray_;
-    std::deque<Balloon> waiting_;
+    std::deque<Request> waiting_;
     bool busy_ = false;             // a call to the service is under way
     bool knowsCapabilities_ = false;
     bool bodyMarkup_ = false;
+    bool actions_ = false;
     unsigned lastId_ = 0;           // the notice a new one replaces
+    std::map<int, uint> holdIds_;   // held mail number -> its notice
 };
 
 } // namespace MAIL

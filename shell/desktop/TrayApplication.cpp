@@ -1,5 +1,6 @@
 #include "shell/desktop/TrayApplication.h"
 
+#include "relay/SessionText.h"
 #include "shell/desktop/Beep.h"
 #include "shell/desktop/Icons.h"
 #include "shell/desktop/VersionDialog.h"
@@ -67,6 +68,8 @@ void TrayApplication::buildMenus()
     // Menu 109 of the main window.
     QMenu* file = menuBar()->addMenu(QStringLiteral("File(&F)"));
     file->setObjectName(QStringLiteral("File"));
+    fileHeldEnd_ = file->addSeparator();
+    fileHeldEnd_->setVisible(false);
     addCommand(file, "Properties(&P)", "32777", &TrayApplication::showProperties);
     fallbackFilters_ = addCommand(file, "Pelorus Filters(&F)", "32786", &TrayApplication::showFilters);
     addCommand(file, "Exit(&X)", "105", &TrayApplication::exitProgram);
@@ -85,6 +88,8 @@ void TrayApplication::buildMenus()
     // Menu 129 of the tray icon.
     trayMenu_ = new QMenu(QStringLiteral("TaskTrayMenu"), this);
     trayMenu_->setObjectName(QStringLiteral("129"));
+    trayHeldEnd_ = trayMenu_->addSeparator();
+    trayHeldEnd_->setVisible(false);
     addCommand(trayMenu_, "Pelorus Properties(&P)", "32777", &TrayApplication::showProperties);
     addCommand(trayMenu_, "Pelorus Filters(&F)", "32786", &TrayApplication::showFilters);
     addCommand(trayMenu_, "Pelorus Help(&H)", "32783", &TrayApplication::showHelp);
@@ -94,6 +99,36 @@ void TrayApplication::buildMenus()
     connect(trayVersion, &QAction::triggered, this, [this] { showVersion(true); });
     trayMenu_->addSeparator();
     addCommand(trayMenu_, "Exit(&X)", "32778", &TrayApplication::exitProgram);
+}
+
+void TrayApplication::addHeldMail(const HeldMail& mail)
+{
+    if (heldEntries_.count(mail.number) != 0)
+        return;
+    QString subject = QString::fromStdString(balloonSubject(mail.subject, 210));
+    subject.replace(QLatin1Char('&'), QStringLiteral("&&"));  // a subject's & is no shortcut
+    const QString text = tr("Undo sending '%1'").arg(subject);
+    const auto entry = [&](QAction* end) {
+        auto* action = new QAction(text, end->parent());
+        action->setObjectName(QStringLiteral("undo%1").arg(mail.number));
+        connect(action, &QAction::triggered, this, [number = mail.number] { HeldMails::instance().undo(number); });
+        qobject_cast<QWidget*>(end->parent())->insertAction(end, action);
+        end->setVisible(true);
+        return action;
+    };
+    heldEntries_.emplace(mail.number, std::make_pair(entry(fileHeldEnd_), entry(trayHeldEnd_)));
+}
+
+void TrayApplication::removeHeldMail(const HeldMail& mail)
+{
+    const auto found = heldEntries_.find(mail.number);
+    if (found == heldEntries_.end())
+        return;
+    delete found->second.first;
+    delete found->second.second;
+    heldEntries_.erase(found);
+    fileHeldEnd_->setVisible(!heldEntries_.empty());
+    trayHeldEnd_->setVisible(!heldEntries_.empty());
 }
 
 void TrayApplication::start()

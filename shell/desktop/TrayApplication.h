@@ -18,11 +18,17 @@
 // StatusNotifier and turns up after a first look found none cannot show
 // the icon, so there Qt's verdict decides and the window stays.
 //
+// While a mail is held, the tray menu and the main window's File menu open
+// with an entry "Undo sending 'SUBJECT'" for it (the subject escaped and cut
+// as in the notices), above a separator; triggering it undoes that mail
+// (HeldMails::undo). addHeldMail() and removeHeldMail() follow the holds.
+//
 // The commands Properties, Filters and Exit are handed to the functions the
 // program gives; Version, Help and Show are done here. Only the GUI thread
 // touches this object.
 #pragma once
 
+#include "relay/HeldMails.h"
 #include "shell/desktop/VersionDialog.h"
 
 #include <QDBusConnection>
@@ -34,6 +40,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <map>
 
 class QAction;
 class QDBusServiceWatcher;
@@ -100,6 +107,10 @@ public:
     void showWindow();
     VersionDialog* versionDialog() const { return versionDialog_; }
 
+    // A held mail's Undo entries in both menus, and their removal.
+    void addHeldMail(const MAIL::HeldMail& mail);
+    void removeHeldMail(const MAIL::HeldMail& mail);
+
     // Lets the window close for real (the program is ending).
     void allowClose() { closing_ = true; }
 
@@ -146,6 +157,10 @@ private:
     QMenu* trayMenu_ = nullptr;
     QAction* fallbackFilters_ = nullptr;
     QAction* fallbackHelp_ = nullptr;
+    // Below the Undo entries of each menu; shown while there are any.
+    QAction* fileHeldEnd_ = nullptr;
+    QAction* trayHeldEnd_ = nullptr;
+    std::map<int, std::pair<QAction*, QAction*>> heldEntries_;  // number -> file, tray
     QPointer<VersionDialog> versionDialog_;
 };
 

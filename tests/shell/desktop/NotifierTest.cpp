@@ -2,10 +2,13 @@
 // private bus that the test starts and stops: the call's texts, icons and
 // urgency per kind, display times, replacement of the previous notice,
 // body-markup escaping, and calls from other threads; without a service,
-// the tray icon; and the message boxes.
+// the tray icon; the notices of held mails with their Undo action; and the
+// message boxes.
 #include "shell/desktop/DesktopNotifier.h"
 
+#include "relay/HeldMails.h"
 #include "relay/SessionText.h"
+#include "shell/desktop/HeldMailWatch.h"
 
 #include "support/TempDir.h"
 
@@ -102,6 +105,10 @@ public slots:
         calls.push_back({app, replaces, icon, summary, body, actions, hints, timeout});
         return 100 + static_cast<uint>(calls.size());
     }
+    void CloseNotification(uint id) { closed.push_back(id); }
+
+public:
+    std::vector<uint> closed;
 
 private:
     QStringList capabilities_;
@@ -115,7 +122,7 @@ protected:
     FakeNotifications& offerService(QStringList capabilities)
     {
         fake = std::make_unique<FakeNotifications>(std::move(capabilities));
-        QDBusConnection server = bus.connect(QStringLiteral("fake-notifications"));
+        server = bus.connect(QStringLiteral("fake-notifications"));
         EXPECT_TRUE(server.registerObject(QStringLiteral("/org/freedesktop/Notifications"), fake.get(),
                                           QDBusConnection::ExportAllSlots));
         EXPECT_TRUE(server.registerService(QStringLiteral("org.freedesktop.Notifications")));
@@ -131,8 +138,18 @@ protected:
     {
         return QTest::qWaitFor([&] { return fake->calls.size() >= count; }, Patience);
     }
+    // The user clicks an action of a notice.
+    void invokeAction(uint id, const QString& action)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                         QStringLiteral("org.freedesktop.Notifications"),
+                                                         QStringLiteral("ActionInvoked"));
+        signal << id << action;
+        ASSERT_TRUE(server.send(signal));
+    }
 
     PrivateBus bus;
+    QDBusConnection server{QStringLiteral("none")};
     std::unique_ptr<FakeNotifications> fake;
     std::unique_ptr<DesktopNotifier> notifier_;
 };
@@ -300,6 +317,115 @@ TEST_F(NotifierTest, DestroyedNotifierNoLongerReceives)
     ASSERT_EQ(fake->calls.size(), 2u);
     EXPECT_EQ(fake->calls[1].body, "with the next one");
     EXPECT_EQ(fake->calls[1].replaces, 0u);
+}
+
+// A mail held as a session holds it; released when the test is done.
+struct Held {
+    MAIL::CancelToken token;
+    int number;
+    Held(const std::string& subject, int seconds) : number(MAIL::HeldMails::instance().hold(subject, seconds, token)) {}
+    ~Held() { release(); }
+    void release() { MAIL::HeldMails::instance().release(number); }
+};
+
+// The notifier as the program wires it to the held mails.
+class NotifierHoldTest : public NotifierTest {
+protected:
+    void SetUp() override
+    {
+        NotifierTest::SetUp();
+        QObject::connect(&watch, &MAIL::HeldMailWatch::began, &notifier(), &DesktopNotifier::showHold);
+        QObject::connect(&watch, &MAIL::HeldMailWatch::ended, &notifier(), &DesktopNotifier::endHold);
+    }
+    bool waitForClosed(std::size_t count)
+    {
+        return QTest::qWaitFor([&] { return fake->closed.size() >= count; }, Patience);
+    }
+    MAIL::HeldMailWatch watch;
+};
+
+struct HoldCase {
+    const char* name;
+    QStringList capabilities;
+    QStringList actions;
+};
+
+void PrintTo(const HoldCase& c, std::ostream* os) { *os << c.name; }
+
+class NotifierHold : public NotifierHoldTest, public testing::WithParamInterface<HoldCase> {};
+
+// A notice of its own for the whole hold, outside the replacing chain, and
+// closed when the hold ends.
+TEST_P(NotifierHold, AHeldMailHasANoticeOfItsOwnUntilTheHoldEnds)
+{
+    offerService(GetParam().capabilities);
+    MAIL::showInfoBalloon("Connected to the Internet.");
+    ASSERT_TRUE(waitForCalls(1));
+    Held held("Q3 <figures>\r\nSent a mail:", 15);
+    ASSERT_TRUE(waitForCalls(2));
+    const NotifyCall& call = fake->calls[1];
+    EXPECT_EQ(call.app, "Pelorus");
+    EXPECT_EQ(call.summary, "Pelorus");
+    EXPECT_EQ(call.body, "Sending in 15 seconds:\n'Q3 <figures>\\x0D\\x0ASent a mail:'");
+    EXPECT_EQ(call.actions, GetParam().actions);
+    EXPECT_EQ(call.replaces, 0u);
+    EXPECT_FALSE(call.hints.contains("transient"));
+    EXPECT_EQ(call.timeout, 15000);
+
+    // Balloons go on replacing each other, never the held mail's notice.
+    MAIL::showTimedBalloon("Sending a mail:\r\n'other'", 10);
+    MAIL::showTimedBalloon("Sent a mail:\r\n'other'", 3);
+    ASSERT_TRUE(waitForCalls(4));
+    EXPECT_EQ(fake->calls[2].replaces, 101u);
+    EXPECT_EQ(fake->calls[3].replaces, 103u);
+
+    held.release();
+    ASSERT_TRUE(waitForClosed(1));
+    EXPECT_EQ(fake->closed, (std::vector<uint>{102u}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Capabilities, NotifierHold,
+    testing::Values(HoldCase{"WithActions", {"body", "actions"}, {"undo", "Undo"}},
+                    HoldCase{"WithoutActions", {"body"}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Two held mails: each notice's Undo undoes its own mail only, and only
+// the "undo" action of one of our notices undoes anything.
+TEST_F(NotifierHoldTest, UndoFromANoticeUndoesOnlyItsMail)
+{
+    offerService({QStringLiteral("body"), QStringLiteral("actions")});
+    Held first("first", 10);
+    Held second("second", 10);
+    ASSERT_TRUE(waitForCalls(2));
+    ASSERT_EQ(fake->calls[1].body, "Sending in 10 seconds:\n'second'");
+    invokeAction(999, QStringLiteral("undo"));      // another program's notice
+    invokeAction(102, QStringLiteral("default"));   // a click on the notice itself
+    invokeAction(102, QStringLiteral("undo"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.token.isCancelled(); }, Patience));
+    EXPECT_FALSE(first.token.isCancelled());
+    invokeAction(101, QStringLiteral("undo"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.token.isCancelled(); }, Patience));
+    second.release();
+    first.release();
+    ASSERT_TRUE(waitForClosed(2));
+    EXPECT_EQ(fake->closed, (std::vector<uint>{102u, 101u}));
+}
+
+// Without a service the held mail has no notice (the menus' entries
+// stand in); the balloons still reach the tray icon.
+TEST_F(NotifierHoldTest, WithoutServiceOnlyTheBalloonsReachTheTrayIcon)
+{
+    QSystemTrayIcon tray;
+    notifier().setTrayIcon(&tray);
+    QSignalSpy shown(&notifier(), &DesktopNotifier::shownOnTrayIcon);
+    {
+        Held held("figures", 5);
+    }
+    MAIL::showErrorBalloon("SMTP Server is NOT ready.");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() >= 1; }, Patience));
+    EXPECT_EQ(shown.count(), 1);
+    EXPECT_EQ(shown[0][1].toString(), "SMTP Server is NOT ready.");
 }
 
 TEST(NotifierWithoutBus, FallsBackToTheTrayIcon)
