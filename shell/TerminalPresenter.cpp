@@ -35,7 +35,9 @@ constexpr int WriteLimit = 500;
 constexpr std::size_t WriteChunk = 256;
 // How often a waiting question looks at its CancelToken at the latest.
 constexpr milliseconds CancelSlice{100};
-// An answer longer than this is no "yes" anyway.
+// An answer longer than this is no "yes" anyway. Only its first
+// AnswerLimit + 1 characters are kept, so a longer line is seen to be too
+// long and never judged by its beginning.
 constexpr std::size_t AnswerLimit = 64;
 
 const char* const Red = "\x1b[31m";
@@ -100,6 +102,8 @@ bool echoesLines(int fd)
 
 bool isYes(std::string_view answer)
 {
+    if (answer.size() > AnswerLimit)
+        return false;
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (!answer.empty() && blank(answer.front()))
         answer.remove_prefix(1);
@@ -372,10 +376,11 @@ private:
         return got > 0;
     }
 
-    // "u K" undoes mail K; other lines are not for us.
+    // "u K" undoes mail K; other lines (a cut one too) are not for us.
     void undo(const std::string& line)
     {
-        const std::optional<std::string> digits = undoNumber(line);
+        const std::optional<std::string> digits =
+            line.size() > AnswerLimit ? std::nullopt : undoNumber(line);
         if (!digits)
             return;
         int number = 0;

@@ -75,8 +75,10 @@ TEST_F(Terminal, OnlyYOrYesAndEnterSends)
         const char* keys;
         int result;
     };
+    // A line too long to keep whole is no yes, whatever it begins with.
+    const std::string tooLong = "yes" + std::string(62, ' ') + "x\n";
     for (const Case& c : {Case{"y\n", 1}, Case{"YES\n", 1}, Case{" yes \n", 1}, Case{"\n", 2}, Case{"n\n", 2},
-                          Case{"yes please\n", 2}, Case{"\x04", 2}}) {
+                          Case{"yes please\n", 2}, Case{"\x04", 2}, Case{tooLong.c_str(), 2}}) {
         TerminalChild child([](int terminal, int) { return askOnce(terminal); });
         ASSERT_TRUE(child.waitForOutput(Prompt)) << child.output();
         child.type(c.keys);
