@@ -106,7 +106,7 @@ private:
     void handleLine(const std::string& line);
     // Sends the proxy's own refusal of a client line; too many of them end
     // the session.
-    void refuseLine(MAIL::ProxyReply reply);
+    void refuseLine(const MAIL::ReplyText& reply);
     void receiveData();
     void progressNotice();
 
@@ -115,12 +115,12 @@ private:
     [[nodiscard]] bool readCommand(std::string_view line, const Command*& command, std::string_view& argument,
                                    std::string& shown) const;
     // Sends a pipelined group opened by the line, relays its replies.
-    void relayGroup(const std::string& first);
+    void relayGroup(const std::string& first, const Command& command, std::string_view argument);
     // Actions of the commands the proxy handles itself.
     void handleData(const std::string& line, std::string_view argument);
     void handleBdat(const std::string& line, std::string_view argument);
-    void refuseBurl(const std::string& line, std::string_view argument);
-    void refuseStartTls(const std::string& line, std::string_view argument);
+    // BURL and STARTTLS, refused outright.
+    void refuseExtension(const std::string& line, std::string_view argument);
     // What the server's reply to a relayed command means; each hands the
     // reply on (plainAnswered: with the rules for 354, 221 and 421).
     void plainAnswered(const std::string& line, std::string_view argument, const std::string& reply, int code);
@@ -136,7 +136,7 @@ private:
     // Reads one whole server reply within the limit, logged as relayed.
     int readReply(std::string& reply, int milliseconds);
     void sendToClient(std::string_view text);
-    void sendToClient(MAIL::ProxyReply reply) { sendToClient(MAIL::proxyReply(reply)); }
+    void sendToClient(const MAIL::ReplyText& reply) { sendToClient(MAIL::proxyReply(reply)); }
     // The last words of an ending session, whether or not the client listens.
     void tellClient(std::string_view text);
     void sendToServer(std::string_view text);
@@ -147,7 +147,7 @@ private:
 
     // The decision and forwarding (SessionDecision.cpp, SessionForwarding.cpp).
     Decision ask(const std::string& subject);
-    void refuseData(MAIL::ProxyReply reply, const char* notice, const std::string& subject);
+    void refuseData(const MAIL::ReplyText& reply, const char* notice, const std::string& subject);
     void resetServerQuietly();
     void forgetMail();
     void lostServer(const std::string& subject);

@@ -1,7 +1,7 @@
 #include "relay/SMTPMessage.h"
 
 #include "config/LogWriter.h"
-#include "foundation/FileFolder.h"
+#include "foundation/PrivateFiles.h"
 #include "foundation/Guid.h"
 #include "foundation/UserFolders.h"
 
@@ -30,49 +30,25 @@ std::string SMTPMessage::spoolFolder()
     return cache.empty() ? std::string() : cache + "/pelorus";
 }
 
-bool SMTPMessage::ensureSpoolFolder(const std::string& folder)
-{
-    if (folder.empty())
-        return false;
-    struct stat info{};
-    if (::lstat(folder.c_str(), &info) != 0) {
-        if (!MAIL::FileFolder(folder + "/").create())
-            return false;
-        if (::lstat(folder.c_str(), &info) != 0)
-            return false;
-    }
-    // Another local user must not be able to plant the folder or a link.
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
-        return false;
-    if ((info.st_mode & 07777) != 0700 && ::chmod(folder.c_str(), 0700) != 0)
-        return false;
-    return true;
-}
-
 void SMTPMessage::initialize()
 {
     MAIL::debug(getLogWriter(), "SMTPMessage#initialize,1,Start");
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (!path_.empty())
-        ::unlink(path_.c_str());
-    path_.clear();
-    created_ = false;
+    if (fd_ >= 0 || !path_.empty())
+        remove();  // a file of an earlier mail never lingers
     failed_ = false;
 
     std::string id;
     MAIL::Guid().generate(id);
+    // Another local user must not be able to plant the folder or a link.
     const std::string folder = spoolFolder();
-    if (ensureSpoolFolder(folder)) {
-        path_ = folder + "/" + id + ".msg";
-        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const MAIL::FileDescriptor spool = MAIL::openPrivateFolder(folder);
+    if (spool.isOpen()) {
+        const std::string name = id + ".msg";
+        fd_ = ::openat(spool.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
             created_ = true;
+            path_ = folder + "/" + name;
             MAIL::debug(getLogWriter(), "SMTPMessage#initialize,2,opened a file %s", path_.c_str());
-        } else {
-            path_.clear();
         }
     }
     MAIL::debug(getLogWriter(), "SMTPMessage#initialize,3,End");

@@ -37,8 +37,6 @@ public:
 
     // The spool folder (without a final '/'); empty when none can be found.
     static std::string spoolFolder();
-    // Makes sure the folder exists, is ours, is no link and is 0700.
-    static bool ensureSpoolFolder(const std::string& folder);
     // Deletes spool files and attachment folders left by an earlier run
     // (only while no session of this program runs); returns how many.
     static int removeLeftovers();

@@ -73,30 +73,11 @@ int connectOne(const addrinfo& entry, Clock::time_point deadline)
 
 bool parseIPv4(const std::string& text, std::uint32_t& networkOrder)
 {
-    unsigned parts[4];
-    std::size_t at = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (at >= text.size() || text[at] < '0' || text[at] > '9')
-            return false;
-        unsigned value = 0;
-        std::size_t digits = 0;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[at] - '0');
-            ++at;
-            ++digits;
-        }
-        if (value > 255 || digits > 3)
-            return false;
-        parts[i] = value;
-        if (i < 3) {
-            if (at >= text.size() || text[at] != '.')
-                return false;
-            ++at;
-        }
-    }
-    if (at != text.size())
+    // Four decimal parts, nothing else: no octal, hex or shortened forms.
+    in_addr address{};
+    if (::inet_pton(AF_INET, text.c_str(), &address) != 1)
         return false;
-    networkOrder = htonl(parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3]);
+    networkOrder = address.s_addr;
     return true;
 }
 

@@ -61,8 +61,8 @@ const SMTPCommunicator::Command SMTPCommunicator::Commands[] = {
     {"HELP", nullptr, &SMTPCommunicator::plainAnswered, nullptr, Command::Group::Never},
     {"AUTH", nullptr, &SMTPCommunicator::authAnswered, nullptr, Command::Group::Never},
     {"BDAT", &SMTPCommunicator::handleBdat, nullptr, nullptr, Command::Group::Never},
-    {"BURL", &SMTPCommunicator::refuseBurl, nullptr, nullptr, Command::Group::Never},
-    {"STARTTLS", &SMTPCommunicator::refuseStartTls, nullptr, nullptr, Command::Group::Never},
+    {"BURL", &SMTPCommunicator::refuseExtension, nullptr, nullptr, Command::Group::Never},
+    {"STARTTLS", &SMTPCommunicator::refuseExtension, nullptr, nullptr, Command::Group::Never},
 };
 
 namespace {
@@ -166,7 +166,7 @@ void SMTPCommunicator::handleLine(const std::string& line)
         return;
     }
     if (pipelining_ && command->group == Command::Group::Member) {
-        relayGroup(line);
+        relayGroup(line, *command, argument);
         return;
     }
     std::string reply;
@@ -174,38 +174,43 @@ void SMTPCommunicator::handleLine(const std::string& line)
     (this->*command->answered)(line, argument, reply, code);
 }
 
-void SMTPCommunicator::relayGroup(const std::string& first)
+void SMTPCommunicator::relayGroup(const std::string& first, const Command& command, std::string_view argument)
 {
     // The group: the first command and those the client already sent
-    // behind it that may join.
-    std::vector<std::string> lines{first};
+    // behind it that may join, each with what follows its keyword.
+    struct Member {
+        std::string line;
+        const Command* command;
+        std::string argument;
+    };
+    std::vector<Member> members{{first, &command, std::string(argument)}};
     std::size_t bytes = first.size();
-    while (lines.size() < GroupCommands && bytes < GroupBytes) {
+    while (members.size() < GroupCommands && bytes < GroupBytes) {
         const std::string_view next = clientReader_.bufferedLine();
-        const Command* command = nullptr;
-        std::string_view argument;
+        const Command* joining = nullptr;
+        std::string_view rest;
         std::string shown;
-        if (next.empty() || !readCommand(next, command, argument, shown) || command == nullptr ||
-            command->group == Command::Group::Never ||
-            (command->keyword != nullptr && !takeKeyword(argument, command->keyword, argument)))
+        if (next.empty() || !readCommand(next, joining, rest, shown) || joining == nullptr ||
+            joining->group == Command::Group::Never ||
+            (joining->keyword != nullptr && !takeKeyword(rest, joining->keyword, rest)))
             break;
         trace(getLogWriter(), "SMTPCommunicator#run,4,RECV from Client=[%s]", shown.c_str());
-        lines.emplace_back(next);
+        members.push_back({std::string(next), joining, std::string(rest)});
         bytes += next.size();
         clientReader_.consume(next.size());
-        if (command->group == Command::Group::Last)
+        if (joining->group == Command::Group::Last)
             break;
     }
     std::string batch;
-    for (const std::string& line : lines) {
-        debug(getLogWriter(), "SMTPCommunicator#run,12,SendAll=[%s]", line.c_str());
-        batch += line;
+    for (const Member& member : members) {
+        debug(getLogWriter(), "SMTPCommunicator#run,12,SendAll=[%s]", member.line.c_str());
+        batch += member.line;
     }
     // Gone in the middle: the client has every reply the server gave, and
     // no command still waiting counts as accepted.
     const auto lost = [&] {
         error(getLogWriter(), "%s,1,The SMTP server was lost in the middle of %d pipelined commands",
-              logTag(LogClass).c_str(), static_cast<int>(lines.size()));
+              logTag(LogClass).c_str(), static_cast<int>(members.size()));
         closeServer();
         sendToClient(ProxyReply::LostServer);
         setStage(Stage::Closing);
@@ -214,7 +219,7 @@ void SMTPCommunicator::relayGroup(const std::string& first)
         lost();
         return;
     }
-    for (const std::string& line : lines) {
+    for (const Member& member : members) {
         std::string reply;
         int code = 0;
         if (!serverReplies_.read(reply, code, ReplyMilliseconds)) {
@@ -222,19 +227,13 @@ void SMTPCommunicator::relayGroup(const std::string& first)
             return;
         }
         debug(getLogWriter(), "SMTPCommunicator#fromServerToClient,3,recv=[%s]", reply.c_str());
-        const Command* command = nullptr;
-        std::string_view argument;
-        std::string shown;
-        (void)readCommand(line, command, argument, shown);  // read when the group was made
-        if (command->keyword != nullptr)
-            (void)takeKeyword(argument, command->keyword, argument);  // checked when the group was made
-        (this->*command->answered)(line, argument, reply, code);
+        (this->*member.command->answered)(member.line, member.argument, reply, code);
         if (stage_ == Stage::Closing)
             return;  // the server ended the session
     }
 }
 
-void SMTPCommunicator::refuseLine(ProxyReply reply)
+void SMTPCommunicator::refuseLine(const ReplyText& reply)
 {
     sendToClient(reply);
     if (++refusedLines_ < RefusedLineLimit)
@@ -369,12 +368,8 @@ void SMTPCommunicator::handleBdat(const std::string& /*line*/, std::string_view 
         setStage(Stage::Closing);
 }
 
-void SMTPCommunicator::refuseBurl(const std::string& /*line*/, std::string_view /*argument*/)
+void SMTPCommunicator::refuseExtension(const std::string& line, std::string_view /*argument*/)
 {
-    refuseLine(ProxyReply::BurlRefused);
-}
-
-void SMTPCommunicator::refuseStartTls(const std::string& /*line*/, std::string_view /*argument*/)
-{
-    refuseLine(ProxyReply::StartTlsRefused);
+    const bool burl = equalsIgnoringCase(std::string_view(line).substr(0, 4), "BURL");
+    refuseLine(burl ? ProxyReply::BurlRefused : ProxyReply::StartTlsRefused);
 }

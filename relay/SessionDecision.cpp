@@ -171,7 +171,7 @@ void SMTPCommunicator::resetServerQuietly()
     serverLost_ = true;
 }
 
-void SMTPCommunicator::refuseData(ProxyReply reply, const char* notice, const std::string& subject)
+void SMTPCommunicator::refuseData(const ReplyText& reply, const char* notice, const std::string& subject)
 {
     record_.decision = MailOutcome::Refused;
     showErrorBalloon(subjectNotice(notice, balloonSubject(subject, 210)));

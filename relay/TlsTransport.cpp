@@ -10,7 +10,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -77,41 +76,13 @@ std::string failureReason(int sslError)
 }
 
 // OpenSSL writes with write(2): a peer that has gone must be a failed send,
-// never a SIGPIPE that ends the process. Blocks SIGPIPE on this thread and
-// swallows one raised meanwhile.
-class PipeSignalGuard {
-public:
-    PipeSignalGuard()
-    {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        sigset_t pending;
-        sigemptyset(&pending);
-        sigpending(&pending);
-        alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-    }
-    ~PipeSignalGuard()
-    {
-        if (!alreadyPending_) {
-            sigset_t pending;
-            sigemptyset(&pending);
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE) == 1) {
-                const timespec none{};
-                sigtimedwait(&pipe_, nullptr, &none);
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    PipeSignalGuard(const PipeSignalGuard&) = delete;
-    PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
-
-private:
-    sigset_t pipe_;
-    sigset_t previous_;
-    bool alreadyPending_ = false;
-};
+// never a SIGPIPE that ends the process. The program ignores the signal
+// from its start; so does every other process that makes a TLS connection.
+void ignorePipeSignal()
+{
+    static const bool ignored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)ignored;
+}
 
 bool isIpLiteral(const std::string& host)
 {
@@ -149,6 +120,7 @@ TlsTransport::~TlsTransport() = default;
 std::unique_ptr<TlsTransport> TlsTransport::start(Socket& socket, const std::string& host, const TlsOptions& options,
                                                   int milliseconds, int& code, std::string& reason)
 {
+    ignorePipeSignal();
     const auto deadline = deadlineAfter(milliseconds);
     const int fd = socket.getHandle();
     code = ERR_TLS_HANDSHAKE;
@@ -196,7 +168,6 @@ std::unique_ptr<TlsTransport> TlsTransport::start(Socket& socket, const std::str
     // Non-blocking from here on: every wait is our poll, within our limits.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 
-    const PipeSignalGuard guard;
     for (;;) {
         ERR_clear_error();
         errno = 0;
@@ -273,7 +244,6 @@ ssize_t TlsTransport::sendAll(const char* data, std::size_t length, int seconds)
         return -1;
     SSL* ssl = state_->ssl.get();
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    const PipeSignalGuard guard;
     std::size_t sent = 0;
     while (sent < length) {
         ERR_clear_error();
@@ -306,7 +276,6 @@ void TlsTransport::close(int milliseconds)
     closed_ = true;
     SSL* ssl = state_->ssl.get();
     const auto deadline = deadlineAfter(milliseconds);
-    const PipeSignalGuard guard;
     for (;;) {
         ERR_clear_error();
         const int rc = SSL_shutdown(ssl);

@@ -306,7 +306,7 @@ TEST(ServerConnection, Ipv4LiteralsAndTheSelfCheck)
     std::uint32_t address = 0;
     EXPECT_TRUE(parseIPv4("127.0.0.1", address));
     EXPECT_TRUE(parseIPv4("0.0.0.0", address));
-    for (const char* bad : {"256.0.0.1", "1.2.3", "1.2.3.4.5", "a.b.c.d", "1..2.3", " 1.2.3.4", "01234.1.1.1", ""})
+    for (const char* bad : {"256.0.0.1", "1.2.3", "1.2.3.4.5", "a.b.c.d", "1..2.3", " 1.2.3.4", "01234.1.1.1", "010.0.0.1", ""})
         EXPECT_FALSE(parseIPv4(bad, address)) << bad;
     ASSERT_TRUE(parseIPv4("127.0.0.1", address));
     EXPECT_TRUE(isLocalAddress(address));
