@@ -1,7 +1,9 @@
 // The main window, its tray icon and menus, the commands, and the wait for
 // a tray: with Qt's verdict given directly, and with a fake
-// StatusNotifierWatcher on a private bus.
+// StatusNotifierWatcher on a private bus; the Undo entries of held mails.
 #include "shell/desktop/TrayApplication.h"
+#include "relay/HeldMails.h"
+#include "shell/desktop/HeldMailWatch.h"
 #include "shell/desktop/VersionDialog.h"
 
 #include "TrayTestSupport.h"
@@ -260,6 +262,57 @@ TEST(TrayApplication, ATrayAtStartNeedsNoWait)
     EXPECT_FALSE(tray.app->isVisible());
     tray.poll(40);
     EXPECT_EQ(tray.app->trayState(), State::InTray);
+}
+
+// A mail held as a session holds it; released when the test is done.
+struct Held {
+    MAIL::CancelToken token;
+    int number;
+    explicit Held(const std::string& subject) : number(MAIL::HeldMails::instance().hold(subject, 10, token)) {}
+    ~Held() { release(); }
+    void release() { MAIL::HeldMails::instance().release(number); }
+    std::string id() const { return " #undo" + std::to_string(number); }
+};
+
+// Each held mail has an entry at the top of both menus while it is held;
+// each entry undoes its own mail.
+TEST(TrayApplication, EachHeldMailHasAnUndoEntryInBothMenusWhileHeld)
+{
+    Tray tray(true);
+    MAIL::HeldMailWatch watch;
+    QObject::connect(&watch, &MAIL::HeldMailWatch::began, tray.app.get(), &TrayApplication::addHeldMail);
+    QObject::connect(&watch, &MAIL::HeldMailWatch::ended, tray.app.get(), &TrayApplication::removeHeldMail);
+    QMenu* trayMenu = tray.app->trayMenu();
+    QMenu* file = menuBarMenu(*tray.app, 0);
+    const std::vector<std::string> trayBefore = entries(trayMenu), fileBefore = entries(file);
+    Held first("Q3 & figures\r\nSent a mail:");
+    Held second("second");
+    ASSERT_TRUE(spinUntil([&] { return entries(trayMenu).size() == trayBefore.size() + 3; }));
+    const std::string firstEntry = "Undo sending 'Q3 && figures\\x0D\\x0ASent a mail:'" + first.id();
+    const std::string secondEntry = "Undo sending 'second'" + second.id();
+    for (QMenu* menu : {trayMenu, file}) {
+        const std::vector<std::string> shown = entries(menu);
+        ASSERT_GE(shown.size(), 3u);
+        EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 3),
+                  (std::vector<std::string>{firstEntry, secondEntry, "---"}));
+    }
+
+    const auto entry = [](QMenu* menu, const Held& held) {
+        return action(menu, ("undo" + std::to_string(held.number)).c_str());
+    };
+    entry(trayMenu, second)->trigger();
+    EXPECT_TRUE(second.token.isCancelled());
+    EXPECT_FALSE(first.token.isCancelled());
+    entry(file, first)->trigger();
+    EXPECT_TRUE(first.token.isCancelled());
+
+    first.release();
+    ASSERT_TRUE(spinUntil([&] { return entry(trayMenu, first) == nullptr; }));
+    EXPECT_EQ(entry(file, first), nullptr);
+    EXPECT_EQ(entries(file)[0], secondEntry);
+    second.release();
+    ASSERT_TRUE(spinUntil([&] { return entries(trayMenu) == trayBefore; }));
+    EXPECT_EQ(entries(file), fileBefore);
 }
 
 // A StatusNotifierWatcher on a private bus.
