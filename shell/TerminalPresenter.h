@@ -84,12 +84,10 @@ public:
 
 private:
     struct Screen;
-    struct Holds;
     int ask(const AddressConfirmationDialog& model, CancelToken& cancel, const std::string& block);
 
     TerminalOptions options_;
     std::shared_ptr<Screen> screen_;
-    std::shared_ptr<Holds> holds_;
     std::thread reader_;
 };
 
