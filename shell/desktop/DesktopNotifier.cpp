@@ -206,11 +206,16 @@ void DesktopNotifier::sendNext()
     }
 }
 
-void DesktopNotifier::serviceMissing()
+void DesktopNotifier::forgetService()
 {
     knowsCapabilities_ = false;
     lastId_ = 0;
     holdIds_.clear();  // ids of a service that is gone mean nothing to the next one
+}
+
+void DesktopNotifier::serviceMissing()
+{
+    forgetService();
     while (!waiting_.empty()) {
         if (waiting_.front().kind == Request::Kind::Balloon)
             showOnTrayIcon(waiting_.front().balloon);
@@ -261,9 +266,7 @@ void DesktopNotifier::notify(const Balloon& balloon)
         if (reply.isError()) {
             // The service went away (or never was): this one goes to the
             // tray icon, and the next asks the bus again.
-            knowsCapabilities_ = false;
-            lastId_ = 0;
-            holdIds_.clear();
+            forgetService();
             showOnTrayIcon(balloon);
         } else {
             lastId_ = reply.value();
@@ -297,9 +300,7 @@ void DesktopNotifier::notifyHold(const HeldMail& mail)
         busy_ = false;
         if (reply.isError()) {
             // Not shown: the menus' Undo entries remain.
-            knowsCapabilities_ = false;
-            lastId_ = 0;
-            holdIds_.clear();
+            forgetService();
         } else {
             holdIds_[number] = reply.value();
         }

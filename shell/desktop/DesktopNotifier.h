@@ -90,6 +90,8 @@ private:
     void enqueue(Request request);
     void sendNext();
     void askCapabilities();
+    // The service went away: the next request asks the bus again.
+    void forgetService();
     // No service: the balloons go to the tray icon, the holds' notices
     // nowhere.
     void serviceMissing();

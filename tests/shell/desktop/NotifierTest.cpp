@@ -10,6 +10,7 @@
 #include "relay/SessionText.h"
 #include "shell/desktop/HeldMailWatch.h"
 
+#include "HoldingSession.h"
 #include "support/TempDir.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@
 #include <thread>
 
 using MAIL::DesktopNotifier;
+using pelorus::test::HoldingSession;
 using pelorus::test::TempDir;
 
 namespace {
@@ -319,15 +321,6 @@ TEST_F(NotifierTest, DestroyedNotifierNoLongerReceives)
     EXPECT_EQ(fake->calls[1].replaces, 0u);
 }
 
-// A mail held as a session holds it; released when the test is done.
-struct Held {
-    MAIL::CancelToken token;
-    int number;
-    Held(const std::string& subject, int seconds) : number(MAIL::HeldMails::instance().hold(subject, seconds, token)) {}
-    ~Held() { release(); }
-    void release() { MAIL::HeldMails::instance().release(number); }
-};
-
 // The notifier as the program wires it to the held mails.
 class NotifierHoldTest : public NotifierTest {
 protected:
@@ -361,7 +354,7 @@ TEST_P(NotifierHold, AHeldMailHasANoticeOfItsOwnUntilTheHoldEnds)
     offerService(GetParam().capabilities);
     MAIL::showInfoBalloon("Connected to the Internet.");
     ASSERT_TRUE(waitForCalls(1));
-    Held held("Q3 <figures>\r\nSent a mail:", 15);
+    HoldingSession held("Q3 <figures>\r\nSent a mail:", 15);
     ASSERT_TRUE(waitForCalls(2));
     const NotifyCall& call = fake->calls[1];
     EXPECT_EQ(call.app, "Pelorus");
@@ -395,8 +388,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(NotifierHoldTest, UndoFromANoticeUndoesOnlyItsMail)
 {
     offerService({QStringLiteral("body"), QStringLiteral("actions")});
-    Held first("first", 10);
-    Held second("second", 10);
+    HoldingSession first("first"), second("second");
     ASSERT_TRUE(waitForCalls(2));
     ASSERT_EQ(fake->calls[1].body, "Sending in 10 seconds:\n'second'");
     invokeAction(999, QStringLiteral("undo"));      // another program's notice
@@ -419,9 +411,7 @@ TEST_F(NotifierHoldTest, WithoutServiceOnlyTheBalloonsReachTheTrayIcon)
     QSystemTrayIcon tray;
     notifier().setTrayIcon(&tray);
     QSignalSpy shown(&notifier(), &DesktopNotifier::shownOnTrayIcon);
-    {
-        Held held("figures", 5);
-    }
+    HoldingSession("figures", 5).release();
     MAIL::showErrorBalloon("SMTP Server is NOT ready.");
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() >= 1; }, Patience));
     EXPECT_EQ(shown.count(), 1);
