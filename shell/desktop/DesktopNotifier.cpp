@@ -126,6 +126,15 @@ DesktopNotifier::~DesktopNotifier()
     }
     setNotificationSink(nullptr);
     setMessageBoxSink(nullptr);
+    // The program ends: it has undone the mails still held, and their
+    // notices must not stay on screen offering an Undo that does nothing.
+    // Sent without waiting for an answer, as nobody is left to hear it.
+    for (const auto& [number, id] : holdIds_) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(Service, ObjectPath, Interface, QStringLiteral("CloseNotification"));
+        call << id;
+        bus_.send(call);
+    }
 }
 
 void DesktopNotifier::install()

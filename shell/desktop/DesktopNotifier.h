@@ -27,7 +27,8 @@
 // its id undoes the mail (HeldMails::undo); endHold() closes it. It goes
 // through the same queue as the balloons, so a hold's end is always sent
 // after its notice. Without a service it is not shown at all: the menus'
-// Undo entries stand in for it.
+// Undo entries stand in for it. Notices of holds still shown when the
+// notifier goes (at the end of the program) are closed.
 //
 // A message box is a non-modal QMessageBox made on the GUI thread, its text
 // shown as plain text, escaped as a notice is; it deletes itself when closed.

@@ -330,6 +330,13 @@ protected:
         QObject::connect(&watch, &MAIL::HeldMailWatch::began, &notifier(), &DesktopNotifier::showHold);
         QObject::connect(&watch, &MAIL::HeldMailWatch::ended, &notifier(), &DesktopNotifier::endHold);
     }
+    // Requests go one at a time: once a balloon sent now has reached the
+    // service, the notifier has heard the answers to all before it.
+    bool settle()
+    {
+        MAIL::showInfoBalloon("settled");
+        return waitForCalls(fake->calls.size() + 1);
+    }
     bool waitForClosed(std::size_t count)
     {
         return QTest::qWaitFor([&] { return fake->closed.size() >= count; }, Patience);
@@ -389,7 +396,7 @@ TEST_F(NotifierHoldTest, UndoFromANoticeUndoesOnlyItsMail)
 {
     offerService({QStringLiteral("body"), QStringLiteral("actions")});
     HoldingSession first("first"), second("second");
-    ASSERT_TRUE(waitForCalls(2));
+    ASSERT_TRUE(waitForCalls(2) && settle());
     ASSERT_EQ(fake->calls[1].body, "Sending in 10 seconds:\n'second'");
     invokeAction(999, QStringLiteral("undo"));      // another program's notice
     invokeAction(102, QStringLiteral("default"));   // a click on the notice itself
@@ -402,6 +409,17 @@ TEST_F(NotifierHoldTest, UndoFromANoticeUndoesOnlyItsMail)
     first.release();
     ASSERT_TRUE(waitForClosed(2));
     EXPECT_EQ(fake->closed, (std::vector<uint>{102u, 101u}));
+}
+
+// At the end of the program its held mails are undone: their notices go.
+TEST_F(NotifierHoldTest, TheNoticesOfHeldMailsCloseWithTheNotifier)
+{
+    offerService({QStringLiteral("body"), QStringLiteral("actions")});
+    HoldingSession held("figures");
+    ASSERT_TRUE(waitForCalls(1) && settle());
+    notifier_.reset();
+    ASSERT_TRUE(waitForClosed(1));
+    EXPECT_EQ(fake->closed, (std::vector<uint>{101u}));
 }
 
 // Without a service the held mail has no notice (the menus' entries
