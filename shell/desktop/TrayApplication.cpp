@@ -108,11 +108,13 @@ void TrayApplication::addHeldMail(const HeldMail& mail)
     QString subject = QString::fromStdString(balloonSubject(mail.subject, 210));
     subject.replace(QLatin1Char('&'), QStringLiteral("&&"));  // a subject's & is no shortcut
     const QString text = tr("Undo sending '%1'").arg(subject);
+    // Each entry goes above the separator that its menu made and owns.
     const auto entry = [&](QAction* end) {
-        auto* action = new QAction(text, end->parent());
+        auto* menu = qobject_cast<QMenu*>(end->parent());
+        auto* action = new QAction(text, menu);
         action->setObjectName(QStringLiteral("undo%1").arg(mail.number));
         connect(action, &QAction::triggered, this, [number = mail.number] { HeldMails::instance().undo(number); });
-        qobject_cast<QWidget*>(end->parent())->insertAction(end, action);
+        menu->insertAction(end, action);
         end->setVisible(true);
         return action;
     };
