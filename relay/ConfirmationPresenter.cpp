@@ -2,6 +2,7 @@
 
 #include "config/LogWriter.h"
 #include "relay/ConfirmationRegistry.h"
+#include "relay/HeldMails.h"
 
 #include <chrono>
 #include <cstdio>
@@ -86,6 +87,10 @@ std::shared_ptr<ConfirmationPresenter> confirmationPresenter()
 
 void cancelOpenConfirmation(bool closing) { ConfirmationRegistry::instance().cancelOpen(closing); }
 
-void reopenConfirmations() { ConfirmationRegistry::instance().reopen(); }
+void reopenConfirmations()
+{
+    ConfirmationRegistry::instance().reopen();
+    HeldMails::instance().reopen();
+}
 
 } // namespace MAIL

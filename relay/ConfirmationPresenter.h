@@ -87,7 +87,8 @@ std::shared_ptr<ConfirmationPresenter> confirmationPresenter();
 // Cancels the confirmation that is open, if any. With closing, every later
 // confirmation is refused at once (the program is shutting down).
 void cancelOpenConfirmation(bool closing);
-// Lets confirmations be asked again (tests that simulate a shut-down).
+// Lets confirmations be asked and mails held again (tests that simulate a
+// shut-down).
 void reopenConfirmations();
 
 } // namespace MAIL

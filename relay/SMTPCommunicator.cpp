@@ -365,10 +365,10 @@ void SMTPCommunicator::closeConnections()
 void SMTPCommunicator::requestStop()
 {
     stopRequested_.store(true);
-    // A confirmed mail on its way may finish; an open confirmation is
-    // cancelled by the registry and its client still gets the 450. Once the
-    // grace period is over (cutting), no session is spared.
-    if (!MAIL::SessionRegistry::instance().cutting() && (forwarding_.load() || confirming_.load()))
+    // A confirmed mail on its way may finish; an open confirmation and the
+    // held mails are cancelled by the registry, and their clients still get
+    // the 450. Once the grace period is over (cutting), no session is spared.
+    if (!MAIL::SessionRegistry::instance().cutting() && (forwarding_.load() || waiting_.load()))
         return;
     clientSocket_.shutdown(SHUT_RDWR);
     serverSocket_.shutdown(SHUT_RDWR);

@@ -34,6 +34,7 @@
 #include "relay/ProxyReply.h"
 #include "relay/ReplyReader.h"
 #include "relay/ServerConnection.h"
+#include "relay/ServerKeepAlive.h"
 #include "relay/ServerSecurity.h"
 #include "relay/Socket.h"
 #include "relay/TlsTransport.h"
@@ -80,12 +81,14 @@ public:
     int confirm();
     // Forwards the spooled mail; 1 when streamed, 0 when it could not be.
     int sendData(const std::string& subject);
-    // Cancels the mail: 450 to the client, RSET and QUIT to the server.
-    void reset(const std::string& subject);
+    // Cancels the mail: 450 to the client, RSET and QUIT to the server;
+    // notice leads the balloon that says so.
+    void reset(const std::string& subject, const char* notice = "Cancelled a mail:");
 
     // Asks a running session to end (program shut-down): its sockets are
-    // shut down unless it is forwarding a confirmed mail or waiting for a
-    // confirmation. Called by the SessionRegistry under its lock.
+    // shut down unless it is forwarding a confirmed mail, or its mail waits
+    // for a confirmation or in its hold (its client still hears the 450).
+    // Called by the SessionRegistry under its lock.
     void requestStop();
     bool isForwarding() const { return forwarding_.load(); }
 
@@ -145,8 +148,16 @@ private:
     // Closes both connections (under the registry's socket lock).
     void closeConnections();
 
-    // The decision and forwarding (SessionDecision.cpp, SessionForwarding.cpp).
+    // The decision and forwarding (SessionDecision.cpp, SessionForwarding.cpp),
+    // the wait for the user and the hold (SessionHold.cpp).
     Decision ask(const std::string& subject);
+    // Asks when question, holds when the settings say so, then forwards or
+    // cancels; the server connection is kept alive while the mail waits.
+    Decision settle(const std::string& subject, bool question);
+    Decision hold(const std::string& subject, int seconds, const MAIL::ServerKeepAlive& keepAlive);
+    // Whether the client has hung up (looked at without reading from it).
+    bool clientHungUp() const;
+    void lostWhileWaiting(const std::string& subject);
     void refuseData(const MAIL::ReplyText& reply, const char* notice, const std::string& subject);
     void resetServerQuietly();
     void forgetMail();
@@ -184,6 +195,7 @@ private:
     // envelope of this session.
     bool serverLost_ = false;
     std::atomic<bool> forwarding_{false};
-    std::atomic<bool> confirming_{false};
+    // The mail waits for a confirmation or in its hold.
+    std::atomic<bool> waiting_{false};
     std::atomic<bool> stopRequested_{false};
 };

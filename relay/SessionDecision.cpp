@@ -215,10 +215,8 @@ SMTPCommunicator::Decision SMTPCommunicator::ask(const std::string& subject)
     message += verdictMessage(mail.headers.isIRMProtected(), mail.headers.isSMIMEEncrypted());
     dialog.setMessage(message.c_str());
 
-    confirming_.store(true);
     // The dialog's contract: 1 only for an explicit confirmation.
     const Decision decision = dialog.showModal() == 1 ? Decision::Send : Decision::Cancel;
-    confirming_.store(false);
     recordQuestion(record_, dialog);
     return decision;
 }
@@ -258,24 +256,11 @@ int SMTPCommunicator::confirm()
             record_.recipients[i].caution = mail.recipients()[i].caution;
             record_.recipients[i].isNew = mail.recipients()[i].isNew;
         }
-        if (mail.allTrusted() && !cautionRecipient && !newRecipient &&
-            !mail.carriesCautionAttachment(cautionAttachments_)) {
-            // Every recipient is fully trusted, none is new and nothing is
-            // under caution: no question, no dialog.
-            sendData(subject);
-        } else {
-            decision = ask(subject);
-            try {
-                if (decision == Decision::Cancel)
-                    reset(subject);
-                else
-                    sendData(subject);
-            } catch (...) {
-                // Shown only now that the client has had its reply (or is gone).
-                setStage(Stage::Closing);
-                showMessageBox("Debug", "Something Exception", NoticeKind::Information);
-            }
-        }
+        // Every recipient fully trusted, none new and nothing under
+        // caution: no question, no dialog.
+        const bool question = !mail.allTrusted() || cautionRecipient || newRecipient ||
+                              mail.carriesCautionAttachment(cautionAttachments_);
+        decision = settle(subject, question);
     }
     const int result = decision == Decision::Cancel ? 2 : 1;
     forgetMail();

@@ -194,21 +194,25 @@ int SMTPCommunicator::sendData(const std::string& subject)
     return 1;
 }
 
-void SMTPCommunicator::reset(const std::string& subject)
+void SMTPCommunicator::reset(const std::string& subject, const char* notice)
 {
     LogWriter* log = getLogWriter();
     debug(log, "SMTPCommunicator#reset,1,Cancel to send a commnd [%s]", "RSET\r\n");
+    // A client that has gone (it may have hung up on a held mail) changes
+    // nothing: the server still forgets the mail.
+    tellClient(proxyReply(ProxyReply::Cancelled));
     try {
-        sendToClient(ProxyReply::Cancelled);
         sendToServer("RSET\r\n");
         const int code = fromServer();
         if (code == 250)
-            showWarningBalloon(subjectNotice("Cancelled a mail:", balloonSubject(subject, 210)));
+            showWarningBalloon(subjectNotice(notice, balloonSubject(subject, 210)));
         else
             showErrorBalloon(subjectNotice("Failed to cancel to send a mail:", balloonSubject(subject, 210)));
         sendToServer("QUIT\r\n");
         debug(log, "SMTPCommunicator#reset,3,send=[%s]", "QUIT\r\n");
-        const int quit = fromServerToClient();
+        std::string reply;
+        const int quit = readReply(reply, ReplyMilliseconds);
+        tellClient(reply);
         if (quit != SESSION_END) {
             error(log, "SMTPCommunicator#reset,4,QUIT error=[%d]", quit);
             serverFailed(quit);

@@ -1,6 +1,7 @@
 #include "relay/SessionRegistry.h"
 
 #include "relay/ConfirmationPresenter.h"
+#include "relay/HeldMails.h"
 #include "relay/SMTPCommunicator.h"
 
 namespace MAIL {
@@ -27,6 +28,7 @@ void SessionRegistry::remove(SMTPCommunicator* session)
 void SessionRegistry::stopAll()
 {
     cancelOpenConfirmation(true);
+    HeldMails::instance().undoAll();
     std::lock_guard guard(lock_);
     for (SMTPCommunicator* session : sessions_)
         session->requestStop();

@@ -1,9 +1,9 @@
 // SessionRegistry: the sessions that are running, for an orderly shut-down.
 //
 // Sessions add themselves when built and remove themselves when destroyed.
-// stopAll() cancels the open confirmation for good (its client gets the
-// 450) and shuts down the sockets of every other session, except one that
-// is forwarding a confirmed mail, which may finish. cutAll(), for the end of
+// stopAll() cancels the open confirmation and every held mail for good
+// (their clients get the 450) and shuts down the sockets of every other
+// session, except one that is forwarding a confirmed mail, which may finish. cutAll(), for the end of
 // the grace period, shuts down the sockets of every session left, the
 // forwarding ones included: a mail cut short never reaches its end mark, so
 // its client never hears a 250 for it. One lock guards the set

@@ -355,6 +355,8 @@ int ScriptedPresenter::present(const MAIL::AddressConfirmationDialog& model, MAI
         std::lock_guard guard(lock_);
         shown_.push_back(std::move(seen));
     }
+    if (delay_.load() > 0 && cancel.waitFor(delay_.load()))
+        return 2;
     const int answer = answer_.load();
     if (answer != 0)
         return answer;

@@ -131,11 +131,14 @@ public:
     int present(const MAIL::AddressConfirmationDialog& model, MAIL::CancelToken& cancel) override;
     std::vector<Presented> shown() const;
     void setAnswer(int answer) { answer_ = answer; }
+    // Answers only after this long (a user who takes their time).
+    void setDelay(int milliseconds) { delay_ = milliseconds; }
     // Waits until count confirmations were presented.
     bool waitForShown(std::size_t count, int milliseconds) const;
 
 private:
     std::atomic<int> answer_;
+    std::atomic<int> delay_{0};
     mutable std::mutex lock_;
     std::vector<Presented> shown_;
 };

@@ -260,3 +260,41 @@ TEST_F(Program, ShutDownWhileOneMailWaitsAndAnotherArrives)
     EXPECT_TRUE(sink.mails().empty());
     EXPECT_TRUE(listFolder(home / "tmp/pelorus").empty());
 }
+
+// With a hold set, "u K" at the terminal takes a confirmed mail back, and
+// the end of the program cancels the mail still held: neither reaches the
+// server.
+TEST_F(Program, HeldMailsAreUndoneAtTheTerminalAndCancelledAtTheEnd)
+{
+    SmtpSink sink;
+    const std::uint16_t port = freePort();
+    TempDir home;
+    configure(home, sink.port(), port);
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", home / "config");
+        ASSERT_TRUE(MAIL::ProxyConfiguration().setSendDelay(60));
+    }
+    ProgramProcess program({{"--headless"}, true, false, &home});
+    ASSERT_TRUE(program.waitListening(port));
+    ProgramResult undone, ended;
+    std::thread client = sendMail(port, Mail, {"eve@evil.example"}, undone);
+    ASSERT_TRUE(program.waitForOutput("Send this mail? [y/N] "));
+    program.type("y\r");
+    ASSERT_TRUE(program.waitForOutput("Sending in 60 s: 'figures \\x1B[2J'. Type u 1 and Enter to undo."))
+        << program.output();
+    program.type("u 1\r");
+    client.join();
+    EXPECT_NE(undone.output.find("450 Pelorus action has been cancelled."), std::string::npos) << undone.output;
+    EXPECT_TRUE(program.waitForOutput("Sending was undone:"));
+
+    const std::size_t mark = program.output().size();
+    client = sendMail(port, Mail, {"eve@evil.example"}, ended);
+    ASSERT_TRUE(program.waitForOutput("Send this mail? [y/N] ", 20000, mark));
+    program.type("y\r");
+    ASSERT_TRUE(program.waitForOutput("Type u 2 and Enter to undo.", 20000, mark));
+    EXPECT_EQ(program.terminate(SIGTERM), 0);
+    client.join();
+    EXPECT_NE(ended.output.find("450 Pelorus action has been cancelled."), std::string::npos) << ended.output;
+    EXPECT_TRUE(sink.mails().empty());
+    EXPECT_TRUE(listFolder(home / "tmp/pelorus").empty());
+}
