@@ -8,7 +8,9 @@
 // a spool file, never to the server unseen. At the end of the data the mail
 // is judged; a mail with a recipient who is not fully trusted is shown to
 // the user, and forwarded only when the user confirms. A cancelled mail gets
-// "450 Pelorus action has been cancelled." and the session ends.
+// "450 Pelorus action has been cancelled." and the session ends. With a
+// SendDelay set, a decided mail waits that long before it goes, and the user
+// can still undo it; the server connection is kept alive meanwhile.
 //
 // Towards the server the session speaks plain SMTP, STARTTLS or implicit
 // TLS as the Security setting read for this connection says. With

@@ -40,7 +40,8 @@ SMTPCommunicator::Decision SMTPCommunicator::settle(const std::string& subject, 
 {
     std::int32_t delay = 0;
     bool holdTrusted = true;
-    ProxyConfiguration settings;  // read afresh for each mail
+    ProxyConfiguration settings;  // read afresh for each mail, in one reading
+    const Registry::HeldReads oneReading(settings);
     settings.getSendDelay(delay);
     settings.getHoldTrusted(holdTrusted);
     const bool holds = delay > 0 && (question || holdTrusted);
