@@ -3,6 +3,7 @@
 // question, a background process group, and what is printed without a
 // terminal.
 #include "TerminalChild.h"
+#include "TerminalFixture.h"
 
 #include "analysis/message/MIMEFile.h"
 #include "config/ProxyConfiguration.h"
@@ -33,18 +34,7 @@ namespace {
 const std::string Question = AddressConfirmationDialog::CheckBoxText;
 const std::string Prompt = TerminalPresenter::AnswerPrompt;
 
-class Terminal : public testing::Test {
-protected:
-    TempDir home;
-    ScopedEnv config{"XDG_CONFIG_HOME", home.path()};
-    ScopedEnv term{"TERM", "xterm"};
-    void SetUp() override
-    {
-        std::filesystem::create_directories(home / "Pelorus");
-        pelorus::test::writeFile(home / "Pelorus/TrustedDomain.pel", "corp.example\n");
-        reopenConfirmations();
-    }
-};
+class Terminal : public pelorus::test::TerminalHome {};
 
 int askOnce(int terminal, std::chrono::milliseconds tick = 1000ms,
             std::optional<ConfirmationEnd> expectedEnd = std::nullopt)

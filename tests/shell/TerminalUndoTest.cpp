@@ -3,6 +3,7 @@
 // held, a line typed before anything was held, and a confirmation question
 // that takes the input first.
 #include "TerminalChild.h"
+#include "TerminalFixture.h"
 
 #include "relay/AddressConfirmationDialog.h"
 #include "relay/HeldMails.h"
@@ -31,18 +32,7 @@ namespace {
 
 const std::string Prompt = TerminalPresenter::AnswerPrompt;
 
-class TerminalUndo : public testing::Test {
-protected:
-    TempDir home;
-    ScopedEnv config{"XDG_CONFIG_HOME", home.path()};
-    ScopedEnv term{"TERM", "xterm"};
-    void SetUp() override
-    {
-        std::filesystem::create_directories(home / "Pelorus");
-        pelorus::test::writeFile(home / "Pelorus/TrustedDomain.pel", "corp.example\n");
-        reopenConfirmations();
-    }
-};
+class TerminalUndo : public pelorus::test::TerminalHome {};
 
 // Runs body with the terminal's presenter, notices and hold watcher
 // installed, as headless mode has them; the presenter (and its reader) is
