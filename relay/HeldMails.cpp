@@ -23,14 +23,17 @@ HeldMails::Watcher HeldMails::watcher()
 int HeldMails::hold(const std::string& subject, int seconds, CancelToken& token)
 {
     HeldMail mail{0, subject, seconds};
+    bool closed = false;
     {
         std::lock_guard guard(lock_);
         mail.number = ++lastNumber_;
-        held_.emplace(mail.number, Entry{mail, &token});
-        if (closed_)
+        closed = closed_;
+        held_.emplace(mail.number, Entry{mail, &token, !closed});
+        if (closed)
             token.cancel(ConfirmationEnd::ShutDown);
     }
-    if (const Watcher tell = watcher())
+    // Undone as it begins: nobody is offered an undo that cannot work.
+    if (const Watcher tell = watcher(); tell && !closed)
         tell(HoldEvent::Began, mail);
     return mail.number;
 }
@@ -38,15 +41,17 @@ int HeldMails::hold(const std::string& subject, int seconds, CancelToken& token)
 void HeldMails::release(int number)
 {
     HeldMail mail;
+    bool announced = false;
     {
         std::lock_guard guard(lock_);
         const auto found = held_.find(number);
         if (found == held_.end())
             return;
         mail = found->second.mail;
+        announced = found->second.announced;
         held_.erase(found);
     }
-    if (const Watcher tell = watcher())
+    if (const Watcher tell = watcher(); tell && announced)
         tell(HoldEvent::Ended, mail);
 }
 

@@ -13,7 +13,7 @@
 // the client gone, the program ending).
 //
 // undoAll() is for the end of the program: it undoes every held mail, and
-// every later hold is undone as soon as it begins.
+// every later hold is undone as soon as it begins, unannounced.
 #pragma once
 
 #include "relay/ConfirmationPresenter.h"
@@ -62,6 +62,7 @@ private:
     struct Entry {
         HeldMail mail;
         CancelToken* token;
+        bool announced;  // the watcher heard it begin
     };
     Watcher watcher();
 

@@ -190,3 +190,16 @@ TEST_F(Hold, AWaitingServerConnectionIsKeptAliveAndALostOneSendsNothing)
         ASSERT_TRUE(proxy.waitIdle());
     }
 }
+
+TEST(HeldMailsAtTheEnd, AHoldBegunAfterTheEndIsUndoneUnannounced)
+{
+    HoldWatch watch;
+    MAIL::HeldMails::instance().undoAll();
+    MAIL::CancelToken token;
+    const int number = MAIL::HeldMails::instance().hold("late", 10, token);
+    EXPECT_TRUE(token.isCancelled());
+    EXPECT_EQ(token.reason(), MAIL::ConfirmationEnd::ShutDown);
+    MAIL::HeldMails::instance().release(number);
+    EXPECT_EQ(watch.began(), 0u) << "no undo is offered for it";
+    MAIL::reopenConfirmations();
+}
