@@ -113,6 +113,6 @@ void SMTPCommunicator::lostWhileWaiting(const std::string& subject)
 {
     closeServer();  // the record still says how the user decided, or "failed"
     showErrorBalloon(subjectNotice("Failed to send a mail:", balloonSubject(subject, 210)));
-    sendToClient(ProxyReply::LostServerWhileWaiting);
+    tellClient(proxyReply(ProxyReply::LostServerWhileWaiting));  // the session ends either way
     setStage(Stage::Closing);
 }
