@@ -199,5 +199,11 @@ private:
     std::atomic<bool> forwarding_{false};
     // The mail waits for a confirmation or in its hold.
     std::atomic<bool> waiting_{false};
+    // Raises a flag for as long as it lives, whichever way its scope is left.
+    struct Raised {
+        std::atomic<bool>& flag;
+        explicit Raised(std::atomic<bool>& raised) : flag(raised) { flag.store(true); }
+        ~Raised() { flag.store(false); }
+    };
     std::atomic<bool> stopRequested_{false};
 };

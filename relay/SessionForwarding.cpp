@@ -86,11 +86,7 @@ void SMTPCommunicator::lostServer(const std::string& subject)
 int SMTPCommunicator::sendData(const std::string& subject)
 {
     LogWriter* log = getLogWriter();
-    forwarding_.store(true);
-    struct Done {
-        std::atomic<bool>& flag;
-        ~Done() { flag.store(false); }
-    } done{forwarding_};
+    const Raised forwarding(forwarding_);
 
     // The file first: a mail that cannot be read back is refused before
     // the server is told anything.

@@ -49,12 +49,11 @@ SMTPCommunicator::Decision SMTPCommunicator::settle(const std::string& subject, 
     bool lost = false;
     if (question || holds) {
         const ServerKeepAlive keepAlive(*server_, serverReplies_);
-        waiting_.store(true);
+        const Raised waiting(waiting_);
         if (question)
             decision = ask(subject);
         if (decision == Decision::Send && holds)
             decision = hold(subject, delay, keepAlive);
-        waiting_.store(false);
         lost = keepAlive.lost();
     }
     try {
