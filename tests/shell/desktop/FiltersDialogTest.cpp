@@ -267,8 +267,9 @@ TEST_F(Filters, ForgetSentRecipientsAsksThenKeepsOnlyASinceLineOfToday)
     open();
     for (const QMessageBox::StandardButton reply : {QMessageBox::No, QMessageBox::Yes}) {
         pressAnswering("1040", "Forget every address Pelorus has seen you send to?", reply);
-        if (reply == QMessageBox::No)
+        if (reply == QMessageBox::No) {
             EXPECT_EQ(readFile(history), before);
+        }
     }
     const std::time_t now = std::time(nullptr);
     char today[32];
