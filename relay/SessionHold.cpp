@@ -47,9 +47,12 @@ SMTPCommunicator::Decision SMTPCommunicator::settle(const std::string& subject, 
     const bool holds = delay > 0 && (question || holdTrusted);
     Decision decision = Decision::Send;
     bool lost = false;
+    // A shut-down spares the session until its client has had the answer:
+    // it cancels the wait, and the 450 must still reach the client.
+    std::optional<Raised> waiting;
     if (question || holds) {
+        waiting.emplace(waiting_);
         const ServerKeepAlive keepAlive(*server_, serverReplies_);
-        const Raised waiting(waiting_);
         if (question)
             decision = ask(subject);
         if (decision == Decision::Send && holds)
