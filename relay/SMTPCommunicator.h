@@ -197,7 +197,8 @@ private:
     // envelope of this session.
     bool serverLost_ = false;
     std::atomic<bool> forwarding_{false};
-    // The mail waits for a confirmation or in its hold.
+    // The mail waits for a confirmation or in its hold, or its client is
+    // being told how that ended.
     std::atomic<bool> waiting_{false};
     // Raises a flag for as long as it lives, whichever way its scope is left.
     struct Raised {
