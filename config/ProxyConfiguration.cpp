@@ -90,12 +90,17 @@ bool ProxyConfiguration::getDecisionLog(bool& keep) { return getSwitch("Decision
 
 bool ProxyConfiguration::setDecisionLog(bool keep) { return setDWORD(SettingKey, "DecisionLog", keep ? 1 : 0); }
 
-bool ProxyConfiguration::getMaxRecipients(std::int32_t& limit)
+bool ProxyConfiguration::getCapped(const char* name, std::uint32_t maximum, std::int32_t& out)
 {
     std::uint32_t value = 0;
-    const bool found = getDWORD(SettingKey, "MaxRecipients", value);
-    limit = static_cast<std::int32_t>(std::min<std::uint32_t>(value, MaximumRecipientLimit));
+    const bool found = getDWORD(SettingKey, name, value);
+    out = static_cast<std::int32_t>(std::min(value, maximum));
     return found;
+}
+
+bool ProxyConfiguration::getMaxRecipients(std::int32_t& limit)
+{
+    return getCapped("MaxRecipients", MaximumRecipientLimit, limit);
 }
 
 bool ProxyConfiguration::setMaxRecipients(std::int32_t limit)
@@ -120,13 +125,7 @@ bool ProxyConfiguration::setConfirmEachRecipient(bool each)
     return setDWORD(SettingKey, "ConfirmEachRecipient", each ? 1 : 0);
 }
 
-bool ProxyConfiguration::getSendDelay(std::int32_t& seconds)
-{
-    std::uint32_t value = 0;
-    const bool found = getDWORD(SettingKey, "SendDelay", value);
-    seconds = static_cast<std::int32_t>(std::min<std::uint32_t>(value, MaximumSendDelay));
-    return found;
-}
+bool ProxyConfiguration::getSendDelay(std::int32_t& seconds) { return getCapped("SendDelay", MaximumSendDelay, seconds); }
 
 bool ProxyConfiguration::setSendDelay(std::int32_t seconds)
 {

@@ -86,6 +86,9 @@ private:
     // A dword of the Setting key: on when stored other than 0, absent reads
     // as fallback.
     bool getSwitch(const char* name, bool& on, bool fallback = true);
+    // A dword of the Setting key read as a number, values past maximum as
+    // maximum (the dword is unsigned: a "negative" one is large).
+    bool getCapped(const char* name, std::uint32_t maximum, std::int32_t& out);
     bool getPortValue(const char* name, std::uint16_t fallback, std::uint16_t& port);
 };
 
