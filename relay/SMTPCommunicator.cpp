@@ -302,20 +302,6 @@ int SMTPCommunicator::readReply(std::string& reply, int milliseconds)
     return code;
 }
 
-int SMTPCommunicator::fromServerToClient()
-{
-    trace(getLogWriter(), "SMTPCommunicator#fromServerToClient,1,recv from a mail server");
-    std::string reply;
-    const int code = readReply(reply, ReplyMilliseconds);
-    if (clientSocket_.sendAll(reply.data(), reply.size(), SendSeconds) != static_cast<ssize_t>(reply.size())) {
-        error(getLogWriter(), "SMTPCommunicator#fromServerToClient,4,Failed to send to mailclient=[%s]",
-              reply.c_str());
-        clientFailed(ERR_CLIENT_SEND);
-    }
-    trace(getLogWriter(), "SMTPCommunicator#fromServerToClient,5,recv from a mail server");
-    return code;
-}
-
 int SMTPCommunicator::fromServer()
 {
     trace(getLogWriter(), "SMTPCommunicator#fromServer,1,recv from mailserver");

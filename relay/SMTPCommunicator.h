@@ -75,8 +75,6 @@ public:
 
     // Starts a new mail: a new transaction with its spool file.
     void initialize(std::string sender = {});
-    // Reads one whole server reply, relays it to the client, returns its code.
-    int fromServerToClient();
     // Reads one whole server reply without relaying it, returns its code.
     int fromServer();
     // Judges the mail whose data just ended; 2 when it was cancelled.
