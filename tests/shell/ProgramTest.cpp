@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <thread>
 
 using namespace pelorus::test;
@@ -18,8 +19,10 @@ class Program : public testing::Test {
 protected:
     static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
 
-    // Stores the settings the program will read from home.
-    static void configure(const TempDir& home, std::uint16_t serverPort, std::uint16_t proxyPort)
+    // Stores the settings the program will read from home, and any other
+    // that more sets.
+    static void configure(const TempDir& home, std::uint16_t serverPort, std::uint16_t proxyPort,
+                          const std::function<bool(MAIL::ProxyConfiguration&)>& more = nullptr)
     {
         programEnvironment(home);
         ScopedEnv config("XDG_CONFIG_HOME", home / "config");
@@ -27,6 +30,8 @@ protected:
         ASSERT_TRUE(settings.setServer("127.0.0.1"));
         ASSERT_TRUE(settings.setPort(serverPort));
         ASSERT_TRUE(settings.setProxyPort(proxyPort));
+        if (more)
+            ASSERT_TRUE(more(settings));
     }
 
     // Sends one mail with smtplib in the background; its result comes later.
@@ -208,21 +213,18 @@ TEST_F(Program, ANoToTheSecondFlaggedRecipientCancelsTheMail)
     SmtpSink sink;
     const std::uint16_t port = freePort();
     TempDir home;
-    configure(home, sink.port(), port);
-    {
-        ScopedEnv config("XDG_CONFIG_HOME", home / "config");
-        ASSERT_TRUE(MAIL::ProxyConfiguration().setConfirmEachRecipient(true));
-    }
+    const auto eachRecipient = [](MAIL::ProxyConfiguration& s) { return s.setConfirmEachRecipient(true); };
+    ASSERT_NO_FATAL_FAILURE(configure(home, sink.port(), port, eachRecipient));
     ProgramProcess program({{"--headless"}, true, false, &home});
     ASSERT_TRUE(program.waitListening(port));
     ProgramResult result;
     std::thread client = sendMail(port, Mail, {"bob@corp.example", "carol@partner.example"}, result);
-    ASSERT_TRUE(program.waitForOutput("Send this mail? [y/N] "));
-    program.type("y\r");
-    ASSERT_TRUE(program.waitForOutput("Send to bob@corp.example? [y/N] "));
-    program.type("y\r");
-    ASSERT_TRUE(program.waitForOutput("Send to carol@partner.example? [y/N] "));
-    program.type("n\r");
+    for (const auto& [question, answer] : {std::pair{"Send this mail? [y/N] ", "y\r"},
+                                           {"Send to bob@corp.example? [y/N] ", "y\r"},
+                                           {"Send to carol@partner.example? [y/N] ", "n\r"}}) {
+        ASSERT_TRUE(program.waitForOutput(question)) << program.output();
+        program.type(answer);
+    }
     client.join();
     EXPECT_NE(result.output.find("450 Pelorus action has been cancelled."), std::string::npos) << result.output;
     EXPECT_TRUE(sink.mails().empty());
@@ -269,11 +271,7 @@ TEST_F(Program, HeldMailsAreUndoneAtTheTerminalAndCancelledAtTheEnd)
     SmtpSink sink;
     const std::uint16_t port = freePort();
     TempDir home;
-    configure(home, sink.port(), port);
-    {
-        ScopedEnv config("XDG_CONFIG_HOME", home / "config");
-        ASSERT_TRUE(MAIL::ProxyConfiguration().setSendDelay(60));
-    }
+    ASSERT_NO_FATAL_FAILURE(configure(home, sink.port(), port, [](auto& s) { return s.setSendDelay(60); }));
     ProgramProcess program({{"--headless"}, true, false, &home});
     ASSERT_TRUE(program.waitListening(port));
     ProgramResult undone, ended;

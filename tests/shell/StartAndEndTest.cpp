@@ -128,9 +128,8 @@ TEST(StartAndEnd, SigtermDuringASlowForwardEndsWithoutA250)
     ASSERT_NE(client, nullptr);
     EXPECT_EQ(client->readReply().substr(0, 3), "220");
     client->send("EHLO client.example\r\nMAIL FROM:<ann@corp.example>\r\nRCPT TO:<bob@corp.example>\r\nDATA\r\n");
-    EXPECT_EQ(client->readReply().substr(0, 3), "250");
-    EXPECT_EQ(client->readReply().substr(0, 3), "250");
-    EXPECT_EQ(client->readReply().substr(0, 3), "250");
+    for (int reply = 0; reply < 3; ++reply)  // EHLO, MAIL and RCPT
+        EXPECT_EQ(client->readReply().substr(0, 3), "250");
     ASSERT_EQ(client->readReply().substr(0, 3), "354");
     // More than the loopback socket buffers hold, so the forward must wait.
     const std::string line(998, 'x');
