@@ -36,6 +36,14 @@ DecisionRecord sample(std::string subject)
     return record;
 }
 
+// The record's folder and the settings under one temporary home.
+class DecisionRecordHome : public testing::Test {
+protected:
+    TempDir home;
+    ScopedEnv state{"XDG_STATE_HOME", home.path()};
+    ScopedEnv config{"XDG_CONFIG_HOME", home / "config"};
+};
+
 } // namespace
 
 TEST(DecisionRecord, HostileSubjectsStayOneValidJsonLineStampedInUtc)
@@ -149,11 +157,8 @@ TEST(DecisionRecord, RotationKeepsTwoOlderFilesEachWithinTheLimit)
     EXPECT_LT(numbers.size(), static_cast<std::size_t>(Written)) << "the oldest were dropped";
 }
 
-TEST(DecisionRecord, AFailedWriteIsLoggedAndShownOncePerRun)
+TEST_F(DecisionRecordHome, AFailedWriteIsLoggedAndShownOncePerRun)
 {
-    TempDir home;
-    ScopedEnv state("XDG_STATE_HOME", home.path());
-    ScopedEnv config("XDG_CONFIG_HOME", home / "config");
     writeFile(home / "Pelorus", "a file where the folder should be\n");
     NoticeRecorder notices;
     recordDecision(sample("one"));
@@ -164,11 +169,8 @@ TEST(DecisionRecord, AFailedWriteIsLoggedAndShownOncePerRun)
     EXPECT_EQ(warnings, 1);
 }
 
-TEST(DecisionRecord, DecisionLogZeroWritesNothing)
+TEST_F(DecisionRecordHome, DecisionLogZeroWritesNothing)
 {
-    TempDir home;
-    ScopedEnv state("XDG_STATE_HOME", home.path());
-    ScopedEnv config("XDG_CONFIG_HOME", home / "config");
     ASSERT_TRUE(ProxyConfiguration().setDecisionLog(false));
     recordDecision(sample("private"));
     EXPECT_FALSE(pathExists(home / "Pelorus/decisions.jsonl"));

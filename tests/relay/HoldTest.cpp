@@ -50,6 +50,13 @@ private:
     std::vector<MAIL::HeldMail> began_, ended_;
 };
 
+// The scripted server behind a proxy that trusts bob and asks about anyone else.
+struct TrustingBob {
+    TrustingBob() { proxy.writeList("TrustedRecipient.plx", {"bob@corp.example"}); }
+    FakeSmtpServer server;
+    ProxyRunner proxy{server.port(), 1};
+};
+
 class Hold : public testing::Test {
 protected:
     static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
@@ -97,9 +104,8 @@ TEST_F(Hold, AMailIsHeldOnlyWhenTheSettingsSaySoAndGoesWhenItsHoldEnds)
              {"trusted, HoldTrusted off", 1, false, "bob@corp.example", false},
              {"no delay", 0, true, "eve@evil.example", false},
          }) {
-        FakeSmtpServer server;
-        ProxyRunner proxy(server.port(), 1);
-        proxy.writeList("TrustedRecipient.plx", {"bob@corp.example"});
+        TrustingBob setUp;
+        auto& [server, proxy] = setUp;
         holdFor(c.delay, c.holdTrusted);
         const std::size_t before = watch_.began();
         auto client = sendMail(proxy.port(), c.name, c.rcpt);
@@ -117,9 +123,8 @@ TEST_F(Hold, AMailIsHeldOnlyWhenTheSettingsSaySoAndGoesWhenItsHoldEnds)
 
 TEST_F(Hold, EachHeldMailIsUndoneOnItsOwn)
 {
-    FakeSmtpServer server;
-    ProxyRunner proxy(server.port(), 1);
-    proxy.writeList("TrustedRecipient.plx", {"bob@corp.example"});
+    TrustingBob setUp;
+    auto& [server, proxy] = setUp;
     holdFor(30);
     auto one = sendMail(proxy.port(), "one");
     const int oneNumber = watch_.number("one");
@@ -146,9 +151,8 @@ TEST_F(Hold, EachHeldMailIsUndoneOnItsOwn)
 
 TEST_F(Hold, AClientThatHangsUpCancelsItsHeldMail)
 {
-    FakeSmtpServer server;
-    ProxyRunner proxy(server.port(), 1);
-    proxy.writeList("TrustedRecipient.plx", {"bob@corp.example"});
+    TrustingBob setUp;
+    auto& [server, proxy] = setUp;
     holdFor(30);
     auto client = sendMail(proxy.port(), "left");
     ASSERT_NE(watch_.number("left"), 0);

@@ -27,6 +27,16 @@ const std::string Message = "Date: Mon, 07 Dec 2026 09:00:00 +0000\r\n"
                             ".\r\n"   // only a dot, stuffed by the client
                             "end\r\n";
 
+// swaks sending a mail with a subject from alice to the proxy, with any
+// further arguments; its exit status.
+int swaksTo(const ProxyRunner& proxy, const std::string& to, const std::vector<std::string>& more = {})
+{
+    std::vector<std::string> args{"swaks", "--server", "127.0.0.1", "--port", std::to_string(proxy.port()),
+                                  "--from", "alice@corp.example", "--to", to, "--header", "Subject: s"};
+    args.insert(args.end(), more.begin(), more.end());
+    return runProgram(args).status;
+}
+
 // How each client sends one mail to a port.
 struct Client {
     const char* name;
@@ -207,13 +217,11 @@ TEST(RealPeersExtra, CautionsAskAndSayWhereTheyFired)
     TempDir files;
     const auto send = [&](const std::string& to, const std::string& attachment) {
         writeFile(files / attachment, "content\n");
-        return runProgram({"swaks", "--server", "127.0.0.1", "--port", std::to_string(proxy.port()), "--from",
-                           "alice@corp.example", "--to", to, "--header", "Subject: s", "--attach-name", attachment,
-                           "--attach", "@" + files / attachment});
+        return swaksTo(proxy, to, {"--attach-name", attachment, "--attach", "@" + files / attachment});
     };
-    EXPECT_EQ(send("bob@rival.example,carol@corp.example", "server.key").status, 0);
-    EXPECT_EQ(send("carol@corp.example", "Q3-Confidential.xlsx").status, 0);
-    EXPECT_EQ(send("carol@corp.example", "notes.txt").status, 0);
+    EXPECT_EQ(send("bob@rival.example,carol@corp.example", "server.key"), 0);
+    EXPECT_EQ(send("carol@corp.example", "Q3-Confidential.xlsx"), 0);
+    EXPECT_EQ(send("carol@corp.example", "notes.txt"), 0);
     ASSERT_TRUE(sink.waitForMails(3, 10000));
     const std::vector<Presented> shown = proxy.presenter().shown();
     ASSERT_EQ(shown.size(), 2u) << "the mail with nothing under caution passes unasked";
@@ -241,11 +249,7 @@ TEST(RealPeersExtra, FirstTimeRecipientsAreAskedAboutUntilAMailWentOut)
     proxy.writeList("TrustedDomain.pel", {"corp.example"});
     proxy.writeList("TrustedRecipient.plx", {"carol@corp.example", "known@corp.example"});
     proxy.writeHistory("# since 2020-01-01\nknown@corp.example\t2020-01-01\n");
-    const auto send = [&](const std::string& to) {
-        return runProgram({"swaks", "--server", "127.0.0.1", "--port", std::to_string(proxy.port()), "--from",
-                           "alice@corp.example", "--to", to, "--header", "Subject: s"})
-            .status;
-    };
+    const auto send = [&](const std::string& to) { return swaksTo(proxy, to); };
     EXPECT_EQ(send("Carol@corp.example,known@corp.example,bob@rival.example"), 0);
     EXPECT_EQ(send("carol@corp.example,known@corp.example"), 0);
     proxy.writeHistory("# since 2020-01-01\nknown@corp.example\n");

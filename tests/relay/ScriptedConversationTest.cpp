@@ -36,6 +36,15 @@ protected:
         return connection;
     }
 
+    // A client that said EHLO, so that the proxy knows what the server offers.
+    std::unique_ptr<Connection> ehloClient(ProxyRunner& proxy)
+    {
+        auto c = client(proxy);
+        c->send("EHLO me\r\n");
+        c->readReply();
+        return c;
+    }
+
     // MAIL and one RCPT, both accepted.
     void envelope(Connection& c, const std::string& rcpt = "<bob@corp.example>")
     {
@@ -621,9 +630,7 @@ TEST_F(Conversation, PipelinedEnvelopeKeepsTheOrderOfReplies)
             b.ehloPieces = {"250-fake.example\r\n250 HELP\r\n"};
         FakeSmtpServer server(b);
         ProxyRunner proxy(server.port(), 1);
-        auto c = client(proxy);
-        c->send("EHLO me\r\n");
-        c->readReply();
+        auto c = ehloClient(proxy);
         c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<one@x.example>\r\nRCPT TO:<two@x.example>\r\n"
                 "RCPT TO:<three@x.example>\r\nNOOP\r\nDATA\r\n");
         for (const char* expected : {"250 2.0.0 Ok\r\n", "250 2.0.0 Ok\r\n", "550 5.1.1 unknown\r\n",
@@ -647,9 +654,7 @@ TEST_F(Conversation, ServerClosingInTheMiddleOfAGroup)
     b.replies["RCPT#2"] = "CLOSE";
     FakeSmtpServer server(b);
     ProxyRunner proxy(server.port(), 1);
-    auto c = client(proxy);
-    c->send("EHLO me\r\n");
-    c->readReply();
+    auto c = ehloClient(proxy);
     c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<one@x.example>\r\nRCPT TO:<two@x.example>\r\n"
             "RCPT TO:<three@x.example>\r\nRCPT TO:<four@x.example>\r\nDATA\r\n");
     EXPECT_EQ(c->readReply(), "250 2.0.0 Ok\r\n");
@@ -666,9 +671,7 @@ TEST_F(Conversation, PipelinedGroupsHoldAtMostAHundredCommands)
 {
     FakeSmtpServer server;
     ProxyRunner proxy(server.port(), 1);
-    auto c = client(proxy);
-    c->send("EHLO me\r\n");
-    c->readReply();
+    auto c = ehloClient(proxy);
     std::string envelope = "MAIL FROM:<a@corp.example>\r\n";
     for (int i = 0; i < 150; ++i)
         envelope += "RCPT TO:<r" + std::to_string(i) + "@x.example>\r\n";
