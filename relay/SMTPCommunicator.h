@@ -151,9 +151,15 @@ private:
     // The decision and forwarding (SessionDecision.cpp, SessionForwarding.cpp),
     // the wait for the user and the hold (SessionHold.cpp).
     Decision ask(const std::string& subject);
+    // The settings one mail is judged and held by, read once for it.
+    struct MailSettings {
+        bool flagNew = true;           // FlagNewRecipients
+        std::int32_t sendDelay = 0;    // SendDelay
+        bool holdTrusted = true;       // HoldTrusted
+    };
     // Asks when question, holds when the settings say so, then forwards or
     // cancels; the server connection is kept alive while the mail waits.
-    Decision settle(const std::string& subject, bool question);
+    Decision settle(const std::string& subject, bool question, const MailSettings& settings);
     Decision hold(const std::string& subject, int seconds, const MAIL::ServerKeepAlive& keepAlive);
     // Whether the client has hung up (looked at without reading from it).
     bool clientHungUp() const;

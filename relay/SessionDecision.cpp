@@ -142,10 +142,8 @@ std::string cautionLines(const MailTransaction& mail, const LinkedList& attachme
 // Marks the recipients this user has never sent mail to; true when any is.
 // Nothing is new while FlagNewRecipients is 0. A history that cannot be
 // read makes every recipient new, and the user is told why.
-bool markNewRecipients(MailTransaction& mail)
+bool markNewRecipients(MailTransaction& mail, bool flag)
 {
-    bool flag = true;
-    ProxyConfiguration().getFlagNewRecipients(flag);
     if (!flag)
         return false;
     SentRecipients history;
@@ -250,8 +248,17 @@ int SMTPCommunicator::confirm()
               static_cast<int>(stage_), textOf(mail.headers.getTo()).c_str(), textOf(mail.headers.getCc()).c_str(),
               subject.c_str(), textOf(mail.headers.getContentType()).c_str(), mail.headers.isMultipart() ? 1 : 0,
               textOf(mail.headers.getBoundary()).c_str());
+        // The settings of this mail, from one reading of the file.
+        MailSettings settings;
+        {
+            ProxyConfiguration configuration;
+            const Registry::HeldReads oneReading(configuration);
+            configuration.getFlagNewRecipients(settings.flagNew);
+            configuration.getSendDelay(settings.sendDelay);
+            configuration.getHoldTrusted(settings.holdTrusted);
+        }
         const bool cautionRecipient = mail.markCautions(cautionDomains_);
-        const bool newRecipient = markNewRecipients(mail);
+        const bool newRecipient = markNewRecipients(mail, settings.flagNew);
         for (std::size_t i = 0; i < record_.recipients.size(); ++i) {  // one entry per recipient, in order
             record_.recipients[i].caution = mail.recipients()[i].caution;
             record_.recipients[i].isNew = mail.recipients()[i].isNew;
@@ -260,7 +267,7 @@ int SMTPCommunicator::confirm()
         // caution: no question, no dialog.
         const bool question = !mail.allTrusted() || cautionRecipient || newRecipient ||
                               mail.carriesCautionAttachment(cautionAttachments_);
-        decision = settle(subject, question);
+        decision = settle(subject, question, settings);
     }
     const int result = decision == Decision::Cancel ? 2 : 1;
     forgetMail();

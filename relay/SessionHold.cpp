@@ -16,7 +16,6 @@
 
 #include "config/LogTag.h"
 #include "config/LogWriter.h"
-#include "config/ProxyConfiguration.h"
 #include "relay/HeldMails.h"
 #include "relay/Notifications.h"
 #include "relay/SessionText.h"
@@ -36,15 +35,11 @@ constexpr std::chrono::milliseconds HoldLook{200};
 
 } // namespace
 
-SMTPCommunicator::Decision SMTPCommunicator::settle(const std::string& subject, bool question)
+SMTPCommunicator::Decision SMTPCommunicator::settle(const std::string& subject, bool question,
+                                                    const MailSettings& settings)
 {
-    std::int32_t delay = 0;
-    bool holdTrusted = true;
-    ProxyConfiguration settings;  // read afresh for each mail, in one reading
-    const Registry::HeldReads oneReading(settings);
-    settings.getSendDelay(delay);
-    settings.getHoldTrusted(holdTrusted);
-    const bool holds = delay > 0 && (question || holdTrusted);
+    const int delay = settings.sendDelay;
+    const bool holds = delay > 0 && (question || settings.holdTrusted);
     Decision decision = Decision::Send;
     bool lost = false;
     // A shut-down spares the session until its client has had the answer:

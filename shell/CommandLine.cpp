@@ -2,6 +2,7 @@
 
 #include "config/ProxyConfiguration.h"
 #include "foundation/String.h"
+#include "foundation/StringConverter.h"
 #include "foundation/VisibleText.h"
 #include "relay/ServerSecurity.h"
 #include "shell/SettingsValidation.h"
@@ -170,17 +171,6 @@ std::size_t columnsOf(char32_t c)
     return wide ? 2 : 1;
 }
 
-// The character at text[i] (well-formed UTF-8) and its length in bytes.
-char32_t decodeAt(const std::string& text, std::size_t i, std::size_t& length)
-{
-    const auto lead = static_cast<unsigned char>(text[i]);
-    length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
-        c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    return c;
-}
-
 // Text from the record, escaped, cut to width columns ("..." marks a cut)
 // and padded to width.
 std::string cell(std::string_view raw, std::size_t width)
@@ -190,15 +180,15 @@ std::string cell(std::string_view raw, std::size_t width)
     std::size_t kept = 0;      // bytes that fit with room left for "..."
     std::size_t keptUsed = 0;  // their columns
     bool cut = false;
-    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
-        const std::size_t columns = columnsOf(decodeAt(text, i, length));
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t columns = columnsOf(decodeUtf8(text, i));
         if (used + columns > width) {
             cut = true;
             break;
         }
         used += columns;
         if (used + 3 <= width) {
-            kept = i + length;
+            kept = i;
             keptUsed = used;
         }
     }
