@@ -23,6 +23,15 @@ std::string_view trimView(std::string_view text)
     return text.substr(first, last - first + 1);
 }
 
+std::string asciiLower(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
 void String::assign(std::string_view text, const char* where)
 {
     const auto end = text.find('\0');

@@ -71,4 +71,8 @@ std::unique_ptr<char[]> trimText(const char* text);
 // The trimming rule on a view: blanks, tabs, CRs and LFs off both ends.
 std::string_view trimView(std::string_view text);
 
+// The text with A-Z turned into a-z, every other byte kept (addresses and
+// domains compare this way whatever the locale).
+std::string asciiLower(std::string_view text);
+
 } // namespace MAIL

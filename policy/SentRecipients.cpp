@@ -3,6 +3,7 @@
 #include "config/LogWriter.h"
 #include "foundation/FileDescriptor.h"
 #include "foundation/PrivateFiles.h"
+#include "foundation/String.h"
 #include "foundation/UserFolders.h"
 
 #include <algorithm>
@@ -25,15 +26,6 @@ constexpr std::size_t DateLength = 10;  // YYYY-MM-DD
 constexpr std::size_t MaximumBytes = SinceMark.size() + DateLength + 1 +
                                      SentRecipients::MaximumAddresses *
                                          (SentRecipients::MaximumAddressLength + 1 + DateLength + 1);
-
-std::string lowerCase(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
 
 // A line of the file cannot carry it otherwise.
 bool storable(std::string_view address)
@@ -140,7 +132,7 @@ SentRecipients::State SentRecipients::read(std::vector<Entry>& entries, sys_days
         if (tab == std::string_view::npos || !storable(line.substr(0, tab)) ||
             !parseDate(line.substr(tab + 1), entry.last) || entries.size() == MaximumAddresses)
             return State::Unreadable;
-        entry.address = lowerCase(line.substr(0, tab));
+        entry.address = asciiLower(line.substr(0, tab));
         entries.push_back(std::move(entry));
     }
     return State::Read;
@@ -172,7 +164,7 @@ bool SentRecipients::isNew(std::string_view address) const
     const auto age = today() - since_;
     if (age >= std::chrono::days(0) && age < std::chrono::days(LearningDays))
         return false;
-    return known_.find(lowerCase(address)) == known_.end();
+    return known_.find(asciiLower(address)) == known_.end();
 }
 
 bool SentRecipients::write(const std::vector<Entry>& entries, sys_days since) const
@@ -215,7 +207,7 @@ bool SentRecipients::remember(const std::vector<std::string>& addresses)
             since = now;
         std::vector<std::string> sent;
         for (const std::string& address : addresses)
-            if (std::string lower = lowerCase(address);
+            if (std::string lower = asciiLower(address);
                 storable(lower) && std::find(sent.begin(), sent.end(), lower) == sent.end())
                 sent.push_back(std::move(lower));
         // Re-dated addresses move to the end, so the file stays oldest first.

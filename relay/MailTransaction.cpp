@@ -4,11 +4,11 @@
 #include "analysis/message/AttachmentWalk.h"
 #include "analysis/message/MIMEFile.h"
 #include "foundation/FileDescriptor.h"
+#include "foundation/String.h"
 #include "relay/Addresses.h"
 #include "relay/SessionText.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <fcntl.h>
 
@@ -67,9 +67,7 @@ std::vector<std::string> MailTransaction::outsideDomains() const
         const std::size_t at = r.address.rfind('@');
         if (r.authorized || at == std::string::npos)
             continue;
-        std::string domain = r.address.substr(at + 1);
-        std::transform(domain.begin(), domain.end(), domain.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::string domain = asciiLower(std::string_view(r.address).substr(at + 1));
         if (std::find(domains.begin(), domains.end(), domain) == domains.end())
             domains.push_back(std::move(domain));
     }
