@@ -45,13 +45,15 @@ protected:
         return c;
     }
 
-    // MAIL and one RCPT, both accepted.
-    void envelope(Connection& c, const std::string& rcpt = "<bob@corp.example>")
+    // MAIL and each RCPT, all accepted.
+    void envelope(Connection& c, const std::vector<std::string>& rcpts = {"<bob@corp.example>"})
     {
         ASSERT_TRUE(c.send("MAIL FROM:<alice@corp.example>\r\n"));
         ASSERT_EQ(c.readReply().substr(0, 3), "250");
-        ASSERT_TRUE(c.send("RCPT TO:" + rcpt + "\r\n"));
-        ASSERT_EQ(c.readReply().substr(0, 3), "250");
+        for (const std::string& rcpt : rcpts) {
+            ASSERT_TRUE(c.send("RCPT TO:" + rcpt + "\r\n"));
+            ASSERT_EQ(c.readReply().substr(0, 3), "250");
+        }
         ASSERT_TRUE(c.send("DATA\r\n"));
         ASSERT_EQ(c.readReply(), "354 Ok Send data ending with <CRLF>.<CRLF>\r\n");
     }
@@ -406,7 +408,7 @@ TEST_F(Conversation, RefusedResetClosesTheServerConnection)
     FakeSmtpServer server(b);
     ProxyRunner proxy(server.port(), 1);
     auto c = client(proxy);
-    envelope(*c, "<eve@evil.example>");
+    envelope(*c, {"<eve@evil.example>"});
     c->send("Subject: s\r\n\r\nbare\nline\r\n.\r\n");
     EXPECT_EQ(c->readReply().substr(0, 4), "554 ");
     c->send("MAIL FROM:<a@corp.example>\r\nRCPT TO:<bob@corp.example>\r\n");
@@ -697,14 +699,7 @@ TEST_F(Conversation, OutsideDomainsAndManyRecipientsAreWarnedOf)
         proxy.writeList("TrustedDomain.pel", {"corp.example"});
         MAIL::ProxyConfiguration().setMaxRecipients(limit);
         auto c = client(proxy);
-        c->send("MAIL FROM:<a@corp.example>\r\n");
-        c->readReply();
-        for (const char* rcpt : {"<a@x.example>", "<b@X.EXAMPLE>", "<c@y.example>", "<d@corp.example>"}) {
-            c->send(std::string("RCPT TO:") + rcpt + "\r\n");
-            c->readReply();
-        }
-        c->send("DATA\r\n");
-        c->readReply();
+        envelope(*c, {"<a@x.example>", "<b@X.EXAMPLE>", "<c@y.example>", "<d@corp.example>"});
         c->send(Body + ".\r\n");
         EXPECT_EQ(c->readReply().substr(0, 4), "450 ") << limit;
         ASSERT_EQ(proxy.presenter().shown().size(), 1u) << limit;
