@@ -27,16 +27,6 @@ const std::string Message = "Date: Mon, 07 Dec 2026 09:00:00 +0000\r\n"
                             ".\r\n"   // only a dot, stuffed by the client
                             "end\r\n";
 
-// swaks sending a mail with a subject from alice to the proxy, with any
-// further arguments; its exit status.
-int swaksTo(const ProxyRunner& proxy, const std::string& to, const std::vector<std::string>& more = {})
-{
-    std::vector<std::string> args{"swaks", "--server", "127.0.0.1", "--port", std::to_string(proxy.port()),
-                                  "--from", "alice@corp.example", "--to", to, "--header", "Subject: s"};
-    args.insert(args.end(), more.begin(), more.end());
-    return runProgram(args).status;
-}
-
 // How each client sends one mail to a port.
 struct Client {
     const char* name;
@@ -202,22 +192,41 @@ TEST(RealPeersExtra, AuthPlainPassesThrough)
     EXPECT_TRUE(sink.waitForMails(1, 10000));
 }
 
+namespace {
+
+// The sink behind a proxy that confirms every question and trusts corp.example.
+class RealPeersLists : public testing::Test {
+protected:
+    static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
+    void SetUp() override { proxy.writeList("TrustedDomain.pel", {"corp.example"}); }
+
+    // swaks sends a mail from alice with any further arguments; its exit status.
+    int swaks(const std::string& to, const std::vector<std::string>& more = {})
+    {
+        std::vector<std::string> args{"swaks", "--server", "127.0.0.1", "--port", std::to_string(proxy.port()),
+                                      "--from", "alice@corp.example", "--to", to, "--header", "Subject: s"};
+        args.insert(args.end(), more.begin(), more.end());
+        return runProgram(args).status;
+    }
+
+    SmtpSink sink;
+    ProxyRunner proxy{sink.port(), 1};
+};
+
+} // namespace
+
 // A caution domain asks about a fully trusted recipient; a caution
 // attachment asks about a mail to trusted recipients only; the message says
 // where each fired, before the verdict.
-TEST(RealPeersExtra, CautionsAskAndSayWhereTheyFired)
+TEST_F(RealPeersLists, CautionsAskAndSayWhereTheyFired)
 {
-    std::signal(SIGPIPE, SIG_IGN);
-    SmtpSink sink;
-    ProxyRunner proxy(sink.port(), 1);
-    proxy.writeList("TrustedDomain.pel", {"corp.example"});
     proxy.writeList("TrustedRecipient.plx", {"bob@rival.example", "carol@corp.example"});
     proxy.writeList("CautionDomain.pel", {"", "RIVAL.example"});
     proxy.writeList("CautionAttachment.pel", {"", ".KEY", "confidential"});
     TempDir files;
     const auto send = [&](const std::string& to, const std::string& attachment) {
         writeFile(files / attachment, "content\n");
-        return swaksTo(proxy, to, {"--attach-name", attachment, "--attach", "@" + files / attachment});
+        return swaks(to, {"--attach-name", attachment, "--attach", "@" + files / attachment});
     };
     EXPECT_EQ(send("bob@rival.example,carol@corp.example", "server.key"), 0);
     EXPECT_EQ(send("carol@corp.example", "Q3-Confidential.xlsx"), 0);
@@ -241,19 +250,14 @@ TEST(RealPeersExtra, CautionsAskAndSayWhereTheyFired)
 // A first mail to a fully trusted recipient is asked about; the rows and the
 // message say who is new; once sent, the address is known. A history that
 // cannot be read makes everyone new and says so.
-TEST(RealPeersExtra, FirstTimeRecipientsAreAskedAboutUntilAMailWentOut)
+TEST_F(RealPeersLists, FirstTimeRecipientsAreAskedAboutUntilAMailWentOut)
 {
-    std::signal(SIGPIPE, SIG_IGN);
-    SmtpSink sink;
-    ProxyRunner proxy(sink.port(), 1);
-    proxy.writeList("TrustedDomain.pel", {"corp.example"});
     proxy.writeList("TrustedRecipient.plx", {"carol@corp.example", "known@corp.example"});
     proxy.writeHistory("# since 2020-01-01\nknown@corp.example\t2020-01-01\n");
-    const auto send = [&](const std::string& to) { return swaksTo(proxy, to); };
-    EXPECT_EQ(send("Carol@corp.example,known@corp.example,bob@rival.example"), 0);
-    EXPECT_EQ(send("carol@corp.example,known@corp.example"), 0);
+    EXPECT_EQ(swaks("Carol@corp.example,known@corp.example,bob@rival.example"), 0);
+    EXPECT_EQ(swaks("carol@corp.example,known@corp.example"), 0);
     proxy.writeHistory("# since 2020-01-01\nknown@corp.example\n");
-    EXPECT_EQ(send("known@corp.example"), 0);
+    EXPECT_EQ(swaks("known@corp.example"), 0);
     ASSERT_TRUE(sink.waitForMails(3, 10000));
     const std::vector<Presented> shown = proxy.presenter().shown();
     ASSERT_EQ(shown.size(), 2u) << "the second mail goes to known, trusted recipients only";
@@ -273,7 +277,7 @@ TEST(RealPeersExtra, FirstTimeRecipientsAreAskedAboutUntilAMailWentOut)
         "Pelorus could not read the list of sent recipients; every recipient is shown as new."));
     // With the flags off, nobody is new, whatever the history.
     ASSERT_TRUE(MAIL::ProxyConfiguration().setFlagNewRecipients(false));
-    EXPECT_EQ(send("known@corp.example"), 0);
+    EXPECT_EQ(swaks("known@corp.example"), 0);
     ASSERT_TRUE(sink.waitForMails(4, 10000));
     EXPECT_EQ(proxy.presenter().shown().size(), 2u);
 }
