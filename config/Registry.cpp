@@ -3,16 +3,15 @@
 #include "config/RegFile.h"
 #include "foundation/FileDescriptor.h"
 #include "foundation/FileFolder.h"
+#include "foundation/PrivateFiles.h"
 #include "foundation/UserFolders.h"
 
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,37 +23,23 @@ namespace {
 constexpr off_t MaximumFileSize = 1 << 20;
 constexpr std::size_t DefaultBufferSize = 1024;
 
-// Serialises changes inside this process; flock does it across processes.
-std::mutex writeLock;
-
-using Descriptor = FileDescriptor;
-
-
 enum class ReadResult { Ok, Missing, Failed };
 
 // Reads the whole settings file: a regular file of bounded size.
 ReadResult readFile(const std::string& file, std::string& content)
 {
     content.clear();
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     struct stat info{};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > MaximumFileSize)
         return ReadResult::Failed;
-    char chunk[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return ReadResult::Failed;
-        if (n == 0)
-            return ReadResult::Ok;
-        content.append(chunk, static_cast<std::size_t>(n));
-        if (content.size() > static_cast<std::size_t>(MaximumFileSize))
-            return ReadResult::Failed;
-    }
+    const bool read = readAll(fd.get(), [&content](std::string_view bytes) {
+        content += bytes;
+        return content.size() <= static_cast<std::size_t>(MaximumFileSize);  // it may have grown since fstat
+    });
+    return read && content.size() <= static_cast<std::size_t>(MaximumFileSize) ? ReadResult::Ok : ReadResult::Failed;
 }
 
 std::optional<regfile::Document> load(const std::string& file)
@@ -71,33 +56,12 @@ std::optional<regfile::Document> load(const std::string& file)
     return std::nullopt;
 }
 
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Writes the document through a temporary file renamed over the old one.
 bool store(const std::string& file, const regfile::Document& document)
 {
-    std::string temporary = file + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // mode 0600, created exclusively
-    if (fd < 0)
-        return false;
-    Descriptor guard(fd);
-    const bool written = writeAll(fd, regfile::serialize(document)) && ::fsync(fd) == 0;
-    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    TemporaryFile temporary;
+    return temporary.create(file) && writeAll(temporary.get(), regfile::serialize(document)) &&
+           temporary.commit(file);
 }
 
 // Runs change on the current document under both locks and stores it when
@@ -105,16 +69,12 @@ bool store(const std::string& file, const regfile::Document& document)
 bool modify(const std::string& file, const std::function<bool(regfile::Document&)>& change)
 {
     try {
-        std::lock_guard inProcess(writeLock);
         FileFolder folder(file);
         if (!folder.create())
             return false;
-        Descriptor lock(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (lock.get() < 0)
+        const FileLock lock(file + ".lock");  // this process's threads, and other processes
+        if (!lock.isHeld())
             return false;
-        while (::flock(lock.get(), LOCK_EX) != 0)
-            if (errno != EINTR)
-                return false;
         std::optional<regfile::Document> document = load(file);
         if (!document)
             return false;
