@@ -62,19 +62,12 @@ bool SMTPMessage::writeContent(std::string_view chunk, std::string_view contentT
     }
     MAIL::debug(getLogWriter(), "SMTPMessage#writeContent,1,contentType=%.*s", static_cast<int>(contentType.size()),
                 contentType.data());
-    while (!chunk.empty()) {
-        const ssize_t n = ::write(fd_, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // A disk that refuses a write will not take it on a retry:
-            // the mail stays incomplete and is refused, never sent short.
-            failed_ = true;
-            return false;
-        }
-        chunk.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
+    // A disk that refuses a write will not take it on a retry: the mail
+    // stays incomplete and is refused, never sent short.
+    if (MAIL::writeAll(fd_, chunk))
+        return true;
+    failed_ = true;
+    return false;
 }
 
 void SMTPMessage::close()
