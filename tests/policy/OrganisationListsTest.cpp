@@ -93,11 +93,9 @@ TEST_F(OrganisationFiles, AreAddedToTheUsersListsAndNeverWritten)
     put("org2", "TrustedRecipient.plx", "boss@corp.example\n");
     put("org1", "CautionDomain.pel", "rival.example\n");
     MAIL::TrustedDomain domains;
-    ASSERT_TRUE(domains.save(*[] {
-        auto own = std::make_unique<LinkedList>();
-        own->addLast(std::make_unique<String>("own.example"));
-        return own;
-    }()));
+    LinkedList edited;
+    edited.addLast(std::make_unique<String>("own.example"));
+    ASSERT_TRUE(domains.save(edited));
 
     PatternList merged;
     EXPECT_EQ(domains.load(merged), 3);
@@ -195,8 +193,9 @@ TEST_P(OrganisationFileTrust, IsReadOnlyWhenNoOneElseCanChangeIt)
     // As the ordinary user (nobody when the suite runs as root), then as
     // root, for whom root and the user are one.
     EXPECT_EQ(check(runningAsRoot() ? 65534 : ::geteuid()), 0) << "as an ordinary user";
-    if (runningAsRoot() && c.folderOwner != Owner::Other && c.fileOwner != Owner::Other)
+    if (runningAsRoot() && c.folderOwner != Owner::Other && c.fileOwner != Owner::Other) {
         EXPECT_EQ(check(0), 0) << "as root";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -23,7 +23,8 @@ public:
     {
         MAIL::HeldMails::instance().setWatcher([this](MAIL::HoldEvent event, const MAIL::HeldMail& mail) {
             std::lock_guard guard(lock_);
-            (event == MAIL::HoldEvent::Began ? began_ : ended_).push_back(mail);
+            if (event == MAIL::HoldEvent::Began)
+                began_.push_back(mail);
         });
     }
     ~HoldWatch() { MAIL::HeldMails::instance().setWatcher({}); }
@@ -47,7 +48,7 @@ public:
 
 private:
     std::mutex lock_;
-    std::vector<MAIL::HeldMail> began_, ended_;
+    std::vector<MAIL::HeldMail> began_;
 };
 
 // The scripted server behind a proxy that trusts bob and asks about anyone else.
