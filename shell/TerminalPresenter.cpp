@@ -100,6 +100,17 @@ bool echoesLines(int fd)
     return ::tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ECHO) != 0 && (mode.c_lflag & ICANON) != 0;
 }
 
+// Adds a typed byte to the line under way; true when the byte ended it.
+// Past AnswerLimit + 1 characters nothing more is kept.
+bool typeInto(std::string& line, char c)
+{
+    if (c == '\n' || c == '\r')
+        return true;
+    if (line.size() <= AnswerLimit)
+        line += c;
+    return false;
+}
+
 bool isYes(std::string_view answer)
 {
     if (answer.size() > AnswerLimit)
@@ -364,15 +375,11 @@ private:
             return false;
         char bytes[256];
         const ssize_t got = ::read(input, bytes, sizeof bytes);
-        for (ssize_t i = 0; i < got; ++i) {
-            if (bytes[i] != '\n' && bytes[i] != '\r') {
-                if (typed.size() <= AnswerLimit)
-                    typed += bytes[i];
-                continue;
+        for (ssize_t i = 0; i < got; ++i)
+            if (typeInto(typed, bytes[i])) {
+                lines.push_back(std::move(typed));
+                typed.clear();
             }
-            lines.push_back(std::move(typed));
-            typed.clear();
-        }
         return got > 0;
     }
 
@@ -515,12 +522,8 @@ int TerminalPresenter::ask(const AddressConfirmationDialog& model, CancelToken& 
         if (got == 0)
             return finish(2, "Cancelled.", true);  // end of input
         for (ssize_t i = 0; i < got; ++i) {
-            const char c = bytes[i];
-            if (c != '\n' && c != '\r') {
-                if (answer.size() <= AnswerLimit)
-                    answer += c;
+            if (!typeInto(answer, bytes[i]))
                 continue;
-            }
             const bool newlineFirst = !echoesLines(input);
             if (isYes(answer) && !cancel.isCancelled() && asked < recipients.size()) {
                 const std::string& next = recipients[asked++];
